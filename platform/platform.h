@@ -314,8 +314,10 @@ using unique_find = owned_handle<find_traits>;
 class unique_view {
 public:
     unique_view() noexcept = default;
-    unique_view(handle mapping, std::uint32_t access) noexcept
-        : p_(sys.map_view_of_file(mapping, access, &size_)) {
+    // Mapped in the body, not in p_'s initializer: size_'s own initializer
+    // would run afterwards and overwrite the size just reported.
+    unique_view(handle mapping, std::uint32_t access) noexcept {
+        p_ = sys.map_view_of_file(mapping, access, &size_);
         if (p_ == nullptr) size_ = 0;
     }
     unique_view(const unique_view&) = delete;
