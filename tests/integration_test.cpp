@@ -1,0 +1,764 @@
+// End to end: the real ovlogger and ovhost processes, the library as the
+// build produced it, real temporary directories and the real profile.
+//
+// Every case shares the session's one set of logger objects and the user's
+// profile, so the cases run one at a time (integration.cmake makes them
+// serial) and each one leaves no logger behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform.h"
+#include "test_support.h"
+
+namespace {
+
+using ov::test::fs::path;
+using ov::test::list_names;
+using ov::test::make_read_only;
+using ov::test::program_path;
+using ov::test::read_file;
+using ov::test::run_result;
+using ov::test::temp_dir;
+using ov::test::write_file;
+using strings = std::vector<std::string>;
+
+constexpr char mapping_name[] = "OvLoggerMappedFile";
+constexpr char map_event_name[] = "OvLoggerMapEvent";
+constexpr char debug_event_name[] = "OvLoggerDebugEvent";
+constexpr char read_only_line[] = "UNKNOWN /File Read Only or Hidden: b.tmp";
+// Generous: a cold Wine prefix or a sanitizer build starts slowly, and
+// nothing here is a measure of speed.
+constexpr std::uint32_t start_timeout_ms = 60000;
+constexpr std::uint32_t exit_timeout_ms = 30000;
+
+// Lines of a captured stream; a trailing CR is dropped because Windows
+// writes standard output in text mode.
+strings lines_of(const std::string& text) {
+    strings lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool has_line(const std::string& text, const std::string& wanted) {
+    strings lines = lines_of(text);
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+std::uint32_t little_endian_32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// The window handle at offset 0 of the logger's mapping, as a client reads
+// it; 0 when there is no mapping.
+ov::hwnd32 published_window() {
+    ov::unique_handle mapping(ov::sys.open_file_mapping(ov::file_map_read, mapping_name));
+    if (!mapping) return 0;
+    ov::unique_view view(mapping.get(), ov::file_map_read);
+    if (!view || view.size() < 4) return 0;
+    return little_endian_32(view.data());
+}
+
+bool logger_is_running() {
+    ov::hwnd32 window = published_window();
+    return window != 0 && ov::sys.is_window(window) != 0;
+}
+
+bool library_is_a_dll() {
+    std::string name = ov::library_file_name();
+    return name.size() > 4 && name.substr(name.size() - 4) == ".dll";
+}
+
+run_result host(const strings& args, const strings& environment = {}) {
+    strings argv{program_path("ovhost").string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return ov::test::run(argv, environment);
+}
+
+run_result logger_command(const strings& args) {
+    strings argv{program_path("ovlogger").string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return ov::test::run(argv, {}, exit_timeout_ms);
+}
+
+// An ovlogger running in the background, its output captured in files.
+// Whatever happens, the destructor leaves no logger running.
+class logger_process {
+public:
+    logger_process() = default;
+    logger_process(const logger_process&) = delete;
+    logger_process& operator=(const logger_process&) = delete;
+    ~logger_process() {
+        if (process_ != nullptr) stop(false);
+    }
+
+    // Starts ovlogger and waits until it says "ready".
+    ::testing::AssertionResult start(const strings& args = {}) {
+        strings argv{program_path("ovlogger").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<const char*> pointers;
+        for (const auto& a : argv) pointers.push_back(a.c_str());
+        pointers.push_back(nullptr);
+        std::string out = out_path().string();
+        std::string err = err_path().string();
+        ov::process_options options{pointers.data(), out.c_str(), err.c_str(), nullptr};
+        process_ = ov::spawn_process(options);
+        if (process_ == nullptr) {
+            return ::testing::AssertionFailure() << "cannot start ovlogger, error " << ov::sys.get_last_error();
+        }
+        return wait_until_ready();
+    }
+
+    // Asks the logger to stop (or kills it) and waits for it; its exit
+    // code, or -1 when it would not end.
+    int stop(bool force) {
+        if (process_ == nullptr) return exit_code_;
+        ov::stop_process(process_, force);
+        return wait_exit(exit_timeout_ms);
+    }
+
+    // Waits for the logger to end by itself; its exit code, or -1 when it
+    // is still running after the time-out (it is then killed).
+    int wait_exit(std::uint32_t timeout_ms) {
+        if (process_ == nullptr) return exit_code_;
+        int code = -1;
+        if (ov::wait_process(process_, timeout_ms, &code) != 1) {
+            ov::stop_process(process_, true);
+            ov::wait_process(process_, exit_timeout_ms, &code);
+            code = -1;
+        }
+        ov::close_process(process_);
+        process_ = nullptr;
+        exit_code_ = code;
+        return code;
+    }
+
+    std::string out() const { return read_file(out_path()); }
+    std::string err() const { return read_file(err_path()); }
+
+    // Waits until the logger has printed the line (it flushes each one).
+    bool wait_for_line(const std::string& line) const {
+        for (auto deadline = clock::now() + std::chrono::milliseconds(start_timeout_ms); clock::now() < deadline;) {
+            if (has_line(out(), line)) return true;
+            ov::sleep_ms(10);
+        }
+        return false;
+    }
+
+private:
+    using clock = std::chrono::steady_clock;
+
+    path out_path() const { return files_ / "stdout"; }
+    path err_path() const { return files_ / "stderr"; }
+
+    ::testing::AssertionResult wait_until_ready() {
+        for (auto deadline = clock::now() + std::chrono::milliseconds(start_timeout_ms); clock::now() < deadline;) {
+            if (has_line(err(), "ready")) return ::testing::AssertionSuccess();
+            int code = -1;
+            if (ov::wait_process(process_, 0, &code) == 1) {
+                ov::close_process(process_);
+                process_ = nullptr;
+                exit_code_ = code;
+                return ::testing::AssertionFailure() << "ovlogger ended with " << code << ": " << err();
+            }
+            ov::sleep_ms(10);
+        }
+        return ::testing::AssertionFailure() << "ovlogger did not say ready: " << err();
+    }
+
+    temp_dir files_;
+    ov::handle process_ = nullptr;
+    int exit_code_ = -1;
+};
+
+// Sets [Quonvel] UseDebuggerOutput in the profile that the children read,
+// and puts back what was there before.  The children inherit this process's
+// environment, so on every platform they read the file that
+// ov::write_profile_string writes here.
+class debugger_output_switch {
+public:
+    explicit debugger_output_switch(const char* value) {
+        // Two different defaults tell an absent key from any value.
+        std::uint32_t first = ov::sys.get_profile_int(section, key, 0x7FFFFFF0);
+        std::uint32_t second = ov::sys.get_profile_int(section, key, 0x7FFFFFF1);
+        present_ = first == second;
+        previous_ = static_cast<std::int32_t>(first);
+        char file[4096];
+        std::error_code ec;
+        if (ov::profile_file_path(file, sizeof file)) ov::test::fs::create_directories(path(file).parent_path(), ec);
+        written_ = ov::write_profile_string(section, key, value) == 1;
+    }
+    debugger_output_switch(const debugger_output_switch&) = delete;
+    debugger_output_switch& operator=(const debugger_output_switch&) = delete;
+    ~debugger_output_switch() {
+        std::string previous = std::to_string(previous_);
+        ov::write_profile_string(section, key, present_ ? previous.c_str() : nullptr);
+    }
+    bool written() const { return written_; }
+
+private:
+    static constexpr char section[] = "Quonvel";
+    static constexpr char key[] = "UseDebuggerOutput";
+    bool present_ = false;
+    bool written_ = false;
+    std::int32_t previous_ = 0;
+};
+
+// a.tmp, b.tmp (read-only) and c.tmp in a fresh directory.
+struct three_files {
+    temp_dir dir;
+    three_files() {
+        write_file(dir / "a.tmp");
+        write_file(dir / "b.tmp");
+        write_file(dir / "c.tmp");
+        make_read_only(dir / "b.tmp");
+    }
+    std::string pattern() const { return dir.prefix() + "*.tmp"; }
+    strings names() const { return list_names(dir.path()); }
+};
+
+class integration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(logger_is_running()) << "an ovlogger is already running in this session; these cases need "
+                                             "the logger objects to themselves";
+    }
+};
+
+// --- FileDeleteWC through the host, with and without a logger.
+
+TEST_F(integration, LoggerReceivesTheReadOnlyRefusal) {
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    three_files files;
+
+    run_result r = host({"delete", files.pattern()});
+
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(lines_of(r.out), strings{"0"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(files.names(), (strings{"b.tmp", "c.tmp"}));
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), strings{read_only_line});
+}
+
+TEST_F(integration, WithoutLoggerTheLineIsDroppedSilently) {
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    three_files files;
+
+    run_result r = host({"delete", files.pattern()});
+
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(lines_of(r.out), strings{"0"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(files.names(), (strings{"b.tmp", "c.tmp"}));
+}
+
+// On Linux the profile lives under XDG_CONFIG_HOME, so this case gives the
+// child a profile of its own through its environment.
+TEST_F(integration, DebuggerOutputGoesToStandardError) {
+    if (library_is_a_dll()) {
+        GTEST_SKIP() << "on Windows the debugger-output stream is OutputDebugString's (debugger or DBWIN "
+                        "listener), not standard error";
+    }
+    // The inherited profile says otherwise: only the child's own counts.
+    debugger_output_switch inherited("0");
+    ASSERT_TRUE(inherited.written());
+    temp_dir profile;
+    write_file(profile / "win.ini", "[Quonvel]\nUseDebuggerOutput=1\n");
+    three_files files;
+
+    run_result r = host({"delete", files.pattern()}, {"XDG_CONFIG_HOME=" + profile.path().string()});
+
+    EXPECT_TRUE(r.finished);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(lines_of(r.out), strings{"0"});
+    EXPECT_EQ(r.err, std::string(read_only_line) + "\r\n");
+    EXPECT_EQ(files.names(), (strings{"b.tmp", "c.tmp"}));
+}
+
+TEST_F(integration, DebuggerOutputBypassesARunningLogger) {
+    debugger_output_switch debugger_mode("1");
+    ASSERT_TRUE(debugger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    three_files files;
+
+    run_result r = host({"delete", files.pattern()});
+
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(lines_of(r.out), strings{"0"});
+    EXPECT_EQ(files.names(), (strings{"b.tmp", "c.tmp"}));
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(logger.out(), "");
+}
+
+TEST_F(integration, PatternMatchingNothingIsReportedAsGiven) {
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    temp_dir dir;
+    write_file(dir / "keep.txt");
+    std::string pattern = dir.prefix() + "*.none";
+
+    run_result r = host({"delete", pattern});
+
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(lines_of(r.out), strings{"0"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(list_names(dir.path()), strings{"keep.txt"});
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), strings{"UNKNOWN /File Not Found: " + pattern});
+}
+
+TEST_F(integration, EveryMatchDeletedGivesOneAndNoLine) {
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    temp_dir dir;
+    write_file(dir / "a.tmp");
+    write_file(dir / "b.tmp");
+    write_file(dir / "keep.txt");
+
+    run_result r = host({"delete", dir.prefix() + "*.tmp"});
+
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(lines_of(r.out), strings{"1"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(list_names(dir.path()), strings{"keep.txt"});
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(logger.out(), "");
+}
+
+// --- PasteArgs through the host.
+
+TEST_F(integration, PasteKnownName) {
+    run_result r = host({"paste", "FileDeleteWC"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(lines_of(r.out), (strings{"FileDeleteWC( WildCard_String );", "0x001D000F"}));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(integration, PasteKnownNameInLowerCaseKeepsTheCallersCase) {
+    run_result r = host({"paste", "filedeletewc"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(lines_of(r.out), (strings{"filedeletewc( WildCard_String );", "0x001D000F"}));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(integration, PasteUnknownNameGivesTheNameAlone) {
+    run_result r = host({"paste", "FileDelete"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(lines_of(r.out), (strings{"FileDelete", "0x00000000"}));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(integration, PasteEmptyName) {
+    run_result r = host({"paste", ""});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(lines_of(r.out), (strings{"", "0x00000000"}));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(integration, PasteNameLengthIsBoundedByTheEditorBuffer) {
+    // 1024 bytes hold a 1003-character name, its NUL and the 20-character
+    // template; one more character is refused before the library is called.
+    run_result fits = host({"paste", std::string(1003, 'n')});
+    EXPECT_EQ(fits.exit_code, 1);
+    EXPECT_EQ(lines_of(fits.out), (strings{std::string(1003, 'n'), "0x00000000"}));
+
+    run_result too_long = host({"paste", std::string(1004, 'n')});
+    EXPECT_EQ(too_long.exit_code, 2);
+    EXPECT_EQ(too_long.out, "");
+    EXPECT_NE(too_long.err, "");
+}
+
+// --- ovhost's own failures.
+
+TEST_F(integration, HostUsageErrorsExitWithTwoAndTouchNothing) {
+    three_files files;
+    const std::vector<strings> bad = {
+        {},
+        {"frobnicate", "x"},
+        {"delete"},
+        {"paste"},
+        {"delete", files.pattern(), "extra"},
+        {"--library"},
+        {"--bogus", "delete", files.pattern()},
+    };
+    for (const strings& args : bad) {
+        run_result r = host(args);
+        std::string shown = args.empty() ? "(no arguments)" : args.front();
+        EXPECT_TRUE(r.finished) << shown;
+        EXPECT_EQ(r.exit_code, 2) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_NE(r.err, "") << shown;
+    }
+    EXPECT_EQ(files.names(), (strings{"a.tmp", "b.tmp", "c.tmp"}));
+}
+
+TEST_F(integration, HostHelpExitsWithZero) {
+    run_result r = host({"--help"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("usage"), std::string::npos);
+}
+
+TEST_F(integration, MissingLibraryExitsWithTwo) {
+    three_files files;
+    temp_dir empty;
+    std::string missing = (empty / ov::library_file_name()).string();
+
+    run_result r = host({"--library", missing, "delete", files.pattern()});
+
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+    EXPECT_EQ(files.names(), (strings{"a.tmp", "b.tmp", "c.tmp"}));
+}
+
+TEST_F(integration, FileThatIsNoLibraryExitsWithTwo) {
+    temp_dir dir;
+    path fake = dir / ov::library_file_name();
+    write_file(fake, "this is not a library\n");
+
+    run_result r = host({"--library", fake.string(), "paste", "FileDeleteWC"});
+
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err, "");
+}
+
+TEST_F(integration, ExplicitLibraryPathIsUsed) {
+    std::string library = (ov::test::binary_dir() / ov::library_file_name()).string();
+    run_result r = host({"--library", library, "paste", "FileDeleteWC"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(lines_of(r.out), (strings{"FileDeleteWC( WildCard_String );", "0x001D000F"}));
+}
+
+// --- The logger's life.
+
+TEST_F(integration, SecondLoggerRefusesWhileOneRuns) {
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process first;
+    ASSERT_TRUE(first.start());
+
+    run_result second = logger_command({});
+
+    EXPECT_TRUE(second.finished);
+    EXPECT_EQ(second.exit_code, 1);
+    EXPECT_EQ(second.out, "");
+    EXPECT_NE(second.err.find("another logger"), std::string::npos) << second.err;
+    // The refusal left the first logger's objects as they were.
+    three_files files;
+    EXPECT_EQ(host({"delete", files.pattern()}).exit_code, 1);
+    EXPECT_EQ(first.stop(false), 0);
+    EXPECT_EQ(lines_of(first.out()), strings{read_only_line});
+}
+
+TEST_F(integration, LoggerUsageErrorsExitWithTwo) {
+    const std::vector<strings> bad = {{"--count"}, {"--count", "0"}, {"--count", "x"}, {"--count", "-1"}, {"--bogus"}};
+    for (const strings& args : bad) {
+        run_result r = logger_command(args);
+        EXPECT_TRUE(r.finished) << args.back();
+        EXPECT_EQ(r.exit_code, 2) << args.back();
+        EXPECT_NE(r.err, "") << args.back();
+    }
+    EXPECT_FALSE(logger_is_running());
+    run_result help = logger_command({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_NE(help.out.find("usage"), std::string::npos);
+}
+
+TEST_F(integration, LoggerWithCountExitsAfterThatManyMessages) {
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start({"--count", "2"}));
+    temp_dir dir;
+    std::string first = dir.prefix() + "first*.none";
+    std::string second = dir.prefix() + "second*.none";
+
+    EXPECT_EQ(host({"delete", first}).exit_code, 1);
+    EXPECT_EQ(host({"delete", second}).exit_code, 1);
+
+    EXPECT_EQ(logger.wait_exit(exit_timeout_ms), 0);
+    EXPECT_EQ(lines_of(logger.out()),
+              (strings{"UNKNOWN /File Not Found: " + first, "UNKNOWN /File Not Found: " + second}));
+    EXPECT_FALSE(logger_is_running());
+}
+
+TEST_F(integration, StopRequestEndsTheLoggerCleanlyAndANewOneStarts) {
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    {
+        // Held open here, the mapping outlives the logger, as it does while
+        // a client is in the middle of a message.
+        logger_process logger;
+        ASSERT_TRUE(logger.start());
+        ov::unique_handle mapping(ov::sys.open_file_mapping(ov::file_map_read, mapping_name));
+        ASSERT_TRUE(mapping);
+        ov::unique_view view(mapping.get(), ov::file_map_read);
+        ASSERT_TRUE(view);
+        EXPECT_NE(little_endian_32(view.data()), 0u);
+        EXPECT_EQ(logger.stop(false), 0);
+        EXPECT_EQ(little_endian_32(view.data()), 0u) << "window handle left published";
+    }
+    // Gone without a trace a client could trip over: no mapping, or one
+    // that says "no logger".
+    EXPECT_EQ(published_window(), 0u);
+    three_files before;
+    run_result without = host({"delete", before.pattern()});
+    EXPECT_EQ(lines_of(without.out), strings{"0"});
+    EXPECT_EQ(without.err, "");
+
+    logger_process next;
+    ASSERT_TRUE(next.start());
+    three_files after;
+    EXPECT_EQ(host({"delete", after.pattern()}).exit_code, 1);
+    EXPECT_EQ(next.stop(false), 0);
+    EXPECT_EQ(lines_of(next.out()), strings{read_only_line});
+}
+
+// The logger is killed while a client holds the area and an
+// acknowledgement is pending; this process keeps the objects open, so they
+// outlive the logger on every platform.  The next logger must take them
+// over and put both events right.
+TEST_F(integration, ObjectsOfAKilledLoggerAreTakenOver) {
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    ov::unique_handle mapping;
+    ov::unique_handle map_event;
+    ov::unique_handle debug_event;
+    {
+        logger_process killed;
+        ASSERT_TRUE(killed.start());
+        mapping.reset(ov::sys.open_file_mapping(ov::file_map_read, mapping_name));
+        map_event.reset(ov::sys.open_event(ov::event_all_access, map_event_name));
+        debug_event.reset(ov::sys.open_event(ov::event_all_access, debug_event_name));
+        ASSERT_TRUE(mapping && map_event && debug_event);
+        ASSERT_EQ(ov::sys.wait_for_single_object(map_event.get(), 2000), ov::wait_object_0);
+        ov::sys.reset_event(map_event.get());
+        ov::sys.set_event(debug_event.get());
+        killed.stop(true);
+    }
+    // What it left names no live window, so a client gives up at once.
+    EXPECT_FALSE(logger_is_running());
+    three_files orphaned;
+    run_result r = host({"delete", orphaned.pattern()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(lines_of(r.out), strings{"0"});
+    EXPECT_EQ(r.err, "");
+
+    logger_process next;
+    ASSERT_TRUE(next.start());
+    EXPECT_NE(next.err().find("took over"), std::string::npos) << next.err();
+    EXPECT_EQ(ov::sys.wait_for_single_object(debug_event.get(), 0), ov::wait_timeout) << "stale acknowledgement kept";
+    mapping.reset();
+    map_event.reset();
+    debug_event.reset();
+    three_files files;
+    EXPECT_EQ(host({"delete", files.pattern()}).exit_code, 1);
+    EXPECT_EQ(next.stop(false), 0);
+    EXPECT_EQ(lines_of(next.out()), strings{read_only_line});
+}
+
+// A client that started, captured in files of its own.
+struct running_host {
+    temp_dir dir;
+    temp_dir capture;
+    ov::handle process = nullptr;
+    std::string expected_line;
+
+    explicit running_host(int index) {
+        std::string name = "client" + std::to_string(index) + ".tmp";
+        write_file(dir / name);
+        make_read_only(dir / name);
+        expected_line = "UNKNOWN /File Read Only or Hidden: " + name;
+    }
+    running_host(const running_host&) = delete;
+    running_host& operator=(const running_host&) = delete;
+    ~running_host() {
+        if (process != nullptr) finish();
+    }
+    bool start() {
+        std::string program = program_path("ovhost").string();
+        std::string pattern = dir.prefix() + "*.tmp";
+        const char* argv[] = {program.c_str(), "delete", pattern.c_str(), nullptr};
+        std::string out = (capture / "stdout").string();
+        std::string err = (capture / "stderr").string();
+        process = ov::spawn_process(ov::process_options{argv, out.c_str(), err.c_str(), nullptr});
+        return process != nullptr;
+    }
+    int finish() {
+        int code = -1;
+        if (ov::wait_process(process, exit_timeout_ms, &code) != 1) {
+            ov::stop_process(process, true);
+            ov::wait_process(process, exit_timeout_ms, &code);
+            code = -1;
+        }
+        ov::close_process(process);
+        process = nullptr;
+        return code;
+    }
+    std::string out() const { return read_file(capture / "stdout"); }
+    std::string err() const { return read_file(capture / "stderr"); }
+};
+
+TEST_F(integration, ParallelClientsEachDeliverTheirLineExactlyOnce) {
+    constexpr int client_count = 8;
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    std::vector<std::unique_ptr<running_host>> clients;
+    for (int i = 0; i < client_count; ++i) clients.push_back(std::make_unique<running_host>(i));
+
+    for (auto& c : clients) ASSERT_TRUE(c->start());
+    strings expected;
+    for (auto& c : clients) {
+        EXPECT_EQ(c->finish(), 1);
+        EXPECT_EQ(lines_of(c->out()), strings{"0"});
+        EXPECT_EQ(c->err(), "");
+        expected.push_back(c->expected_line);
+    }
+
+    EXPECT_EQ(logger.stop(false), 0);
+    strings received = lines_of(logger.out());
+    std::sort(received.begin(), received.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(received, expected);
+}
+
+// This process as a client of the running logger, one step at a time, so
+// that a case can do what a client that timed out, or a stray
+// notification, does.
+class manual_client {
+public:
+    ::testing::AssertionResult open() {
+        mapping_.reset(ov::sys.open_file_mapping(ov::file_map_write, mapping_name));
+        if (mapping_) view_.emplace(mapping_.get(), ov::file_map_write);
+        map_event_.reset(ov::sys.open_event(ov::event_all_access, map_event_name));
+        debug_event_.reset(ov::sys.open_event(ov::event_all_access, debug_event_name));
+        if (!view_ || !*view_ || !map_event_ || !debug_event_) {
+            return ::testing::AssertionFailure() << "cannot open the logger's objects, error "
+                                                 << ov::sys.get_last_error();
+        }
+        window_ = little_endian_32(view_->data());
+        notify_message_ = ov::sys.register_window_message("mHandleDebugMsg");
+        return ::testing::AssertionSuccess();
+    }
+    bool claim() {
+        if (ov::sys.wait_for_single_object(map_event_.get(), 2000) != ov::wait_object_0) return false;
+        return ov::sys.reset_event(map_event_.get()) != 0;
+    }
+    // The first byte last: the logger clears it after taking a text, so a
+    // notification taken while this runs sees an empty area, never half a
+    // text.
+    void write(const char* text) {
+        char* area = reinterpret_cast<char*>(view_->data()) + 4;
+        ov::copy_text(area + 1, view_->size() - 5, text + 1);
+        std::atomic_ref<char>(area[0]).store(text[0], std::memory_order_release);
+    }
+    void notify() { ov::sys.send_notify_message(window_, notify_message_, 0, 0); }
+    bool acknowledged(std::uint32_t timeout_ms) {
+        return ov::sys.wait_for_single_object(debug_event_.get(), timeout_ms) == ov::wait_object_0;
+    }
+    void release() { ov::sys.set_event(map_event_.get()); }
+    void leave_stale_acknowledgement() { ov::sys.set_event(debug_event_.get()); }
+    bool area_is_empty() const { return view_->data()[4] == 0; }
+
+private:
+    ov::unique_handle mapping_;
+    std::optional<ov::unique_view> view_;
+    ov::unique_handle map_event_;
+    ov::unique_handle debug_event_;
+    ov::hwnd32 window_ = 0;
+    std::uint32_t notify_message_ = 0;
+};
+
+// A client that gave up waiting for the acknowledgement has released the
+// area; the logger must not acknowledge its text afterwards, or the next
+// client would take that stale signal for its own acknowledgement.  Nor
+// may a stale signal left over from earlier survive a moment in which the
+// logger finds the area free.
+TEST_F(integration, LateNotificationLeavesNoStaleAcknowledgement) {
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    manual_client client;
+    ASSERT_TRUE(client.open());
+    client.leave_stale_acknowledgement();
+
+    // The late client: its notification is seen only after it released.
+    ASSERT_TRUE(client.claim());
+    client.write("LATE     /gave up waiting");
+    client.release();
+    client.notify();
+    ASSERT_TRUE(logger.wait_for_line("LATE     /gave up waiting"));
+    // The logger holds the area from before it prints until it is done
+    // with the notification, so once the claim succeeds it is done.
+    ASSERT_TRUE(client.claim());
+    EXPECT_TRUE(client.area_is_empty()) << "the text taken was left in the area";
+    EXPECT_FALSE(client.acknowledged(0)) << "a stale acknowledgement survived";
+
+    // The next client: acknowledged only once its own text was taken.
+    client.write("NEXT     /waits properly");
+    client.notify();
+    EXPECT_TRUE(client.acknowledged(10000));
+    EXPECT_TRUE(has_line(logger.out(), "NEXT     /waits properly")) << "acknowledged before the text was taken";
+    client.release();
+    EXPECT_FALSE(client.acknowledged(0)) << "an acknowledgement is left over";
+
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), (strings{"LATE     /gave up waiting", "NEXT     /waits properly"}));
+}
+
+// More notifications than texts (a late one from a client that gave up
+// arrives next to the current writer's) still print every text once.
+TEST_F(integration, ExtraNotificationPrintsNoTextTwice) {
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    manual_client client;
+    ASSERT_TRUE(client.open());
+
+    ASSERT_TRUE(client.claim());
+    client.write("TWICE    /notified two times");
+    client.notify();
+    client.notify();
+    EXPECT_TRUE(client.acknowledged(10000));
+    client.release();
+    ASSERT_TRUE(client.claim());
+    client.write("AFTER    /the next message");
+    client.notify();
+    EXPECT_TRUE(client.acknowledged(10000));
+    client.release();
+
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), (strings{"TWICE    /notified two times", "AFTER    /the next message"}));
+}
+
+}  // namespace

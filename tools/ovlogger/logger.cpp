@@ -1,0 +1,286 @@
+// The logger side of the handoff.
+//
+// Objects, all created here and named without a namespace prefix:
+//   "OvLoggerMappedFile"  4096 bytes: this logger's window handle,
+//                         32 bits little-endian at offset 0 (0 = none),
+//                         then the message area from offset 4: tag, text,
+//                         NUL.
+//   "OvLoggerMapEvent"    auto-reset, signalled while the area is free; a
+//                         client holds the area from its successful wait
+//                         until it sets the event again.
+//   "OvLoggerDebugEvent"  auto-reset, unsignalled; set here once a message
+//                         has been taken, which ends the client's wait.
+//   "mHandleDebugMsg"     the registered message that says a text waits.
+//
+// A client waits at most 2000 ms for the acknowledgement and then releases
+// the area as if it had come.  Acknowledging such a client afterwards would
+// leave OvLoggerDebugEvent signalled, and the next client would take that
+// stale signal for its own acknowledgement and release the area before its
+// text was read.  So the logger:
+//   - acknowledges only while the area is still held: if OvLoggerMapEvent
+//     is free when a notification is taken, its writer has gone; the text
+//     is still printed (nobody has claimed the area since) but not
+//     acknowledged, and any signal left on OvLoggerDebugEvent is cleared
+//     while the logger briefly holds the area itself;
+//   - clears the area after taking a text, so that a notification whose
+//     text was already taken (through an earlier, late notification)
+//     prints nothing and acknowledges nothing;
+//   - when idle, clears a signal left on OvLoggerDebugEvent whenever the
+//     area is free, since no client can then be waiting for it.
+// What it cannot prevent: a notification from a client that gave up may be
+// taken while the next client is still writing its text, which can then be
+// printed cut short.  That needs the logger to stall for 2000 ms first.
+#include "logger.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "platform.h"
+
+namespace ovlogger {
+
+namespace {
+
+constexpr char mapping_name[] = "OvLoggerMappedFile";
+constexpr char map_event_name[] = "OvLoggerMapEvent";
+constexpr char debug_event_name[] = "OvLoggerDebugEvent";
+constexpr char notify_message_name[] = "mHandleDebugMsg";
+
+// Room for the window handle and far more than the longest text a client
+// writes; a client never writes past the view it is given.
+constexpr std::uint32_t mapping_size = 4096;
+constexpr std::size_t message_offset = 4;
+// What a client needs at least: the handle, a 9-character tag, a
+// 255-character line and the NUL.  A mapping left behind by someone else
+// must be this large to be taken over.
+constexpr std::size_t least_mapping_size = message_offset + 9 + 255 + 1;
+// How often an idle logger looks at its events and the published handle.
+constexpr std::uint32_t idle_tick_ms = 200;
+
+void report_error(const char* what) {
+    std::fprintf(stderr, "ovlogger: %s (error %u)\n", what, static_cast<unsigned>(ov::sys.get_last_error()));
+}
+
+class logger {
+public:
+    logger() = default;
+    logger(const logger&) = delete;
+    logger& operator=(const logger&) = delete;
+    ~logger();
+
+    // exit_ok once every object exists and the window is published.
+    int open();
+    int serve(std::uint64_t count);
+
+private:
+    bool create_mapping();
+    bool another_logger_runs();
+    bool create_events();
+    bool create_window();
+    void reinitialize();
+    ov::hwnd32 published_window() const;
+    void publish_window(ov::hwnd32 window);
+    int take_message();
+    int print_message() const;
+    void release_area();
+    void purge_stale_acknowledgement();
+
+    ov::unique_handle mapping_;
+    std::optional<ov::unique_view> view_;
+    ov::unique_handle map_event_;
+    ov::unique_handle debug_event_;
+    std::uint32_t notify_message_ = 0;
+    ov::hwnd32 window_ = 0;
+    bool existed_ = false;
+    // False once another logger is seen to serve the objects.
+    bool owns_objects_ = true;
+};
+
+logger::~logger() {
+    // Objects that another logger now serves stay as they are.  Where the
+    // handle that created an object removes its name when closed (the
+    // POSIX layer), closing them would cut that logger off from its
+    // clients; the handles go with this process instead.
+    if (!owns_objects_) {
+        mapping_.release();
+        map_event_.release();
+        debug_event_.release();
+    }
+    // Withdraw the handle first, so that clients see "no logger" rather
+    // than a window that is about to go.
+    if (window_ == 0) return;
+    if (owns_objects_ && published_window() == window_) publish_window(0);
+    ov::destroy_window(window_);
+}
+
+bool logger::create_mapping() {
+    // Only 183 after the call tells an existing object; start from 0.
+    ov::set_last_error(ov::err::success);
+    mapping_.reset(ov::create_file_mapping(mapping_name, mapping_size));
+    if (!mapping_) {
+        report_error("cannot create the mapping OvLoggerMappedFile");
+        return false;
+    }
+    existed_ = ov::sys.get_last_error() == ov::err::already_exists;
+    view_.emplace(mapping_.get(), ov::file_map_write);
+    if (!*view_) {
+        report_error("cannot view the mapping OvLoggerMappedFile");
+        return false;
+    }
+    if (view_->size() < least_mapping_size) {
+        std::fprintf(stderr, "ovlogger: the existing mapping OvLoggerMappedFile is too small (%zu bytes)\n",
+                     view_->size());
+        return false;
+    }
+    return true;
+}
+
+// A mapping that already exists belongs either to a logger that still
+// runs, whose window is alive, or to one that died and left it behind.
+bool logger::another_logger_runs() {
+    ov::hwnd32 window = published_window();
+    if (window == 0 || !ov::sys.is_window(window)) return false;
+    std::fprintf(stderr, "ovlogger: another logger is running (window 0x%08X); this one is not started\n",
+                 static_cast<unsigned>(window));
+    owns_objects_ = false;
+    return true;
+}
+
+bool logger::create_events() {
+    map_event_.reset(ov::create_event(map_event_name, false, true));
+    if (!map_event_) {
+        report_error("cannot create the event OvLoggerMapEvent");
+        return false;
+    }
+    debug_event_.reset(ov::create_event(debug_event_name, false, false));
+    if (!debug_event_) {
+        report_error("cannot create the event OvLoggerDebugEvent");
+        return false;
+    }
+    return true;
+}
+
+bool logger::create_window() {
+    notify_message_ = ov::sys.register_window_message(notify_message_name);
+    if (notify_message_ == 0) {
+        report_error("cannot register the message mHandleDebugMsg");
+        return false;
+    }
+    window_ = ov::create_message_window();
+    if (window_ == 0) {
+        report_error("cannot create the message window");
+        return false;
+    }
+    return true;
+}
+
+// Objects taken over from a logger that died may be in any state; fresh
+// ones are already like this.  Creating an existing event leaves its state
+// as it was, so both are put right explicitly.
+void logger::reinitialize() {
+    view_->data()[message_offset] = 0;
+    ov::sys.reset_event(debug_event_.get());
+    ov::sys.set_event(map_event_.get());
+}
+
+ov::hwnd32 logger::published_window() const {
+    const unsigned char* p = view_->data();
+    return static_cast<ov::hwnd32>(p[0]) | static_cast<ov::hwnd32>(p[1]) << 8 |
+           static_cast<ov::hwnd32>(p[2]) << 16 | static_cast<ov::hwnd32>(p[3]) << 24;
+}
+
+void logger::publish_window(ov::hwnd32 window) {
+    unsigned char* p = view_->data();
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(window >> (8 * i));
+}
+
+int logger::open() {
+    if (!create_mapping()) return exit_failure;
+    if (existed_ && another_logger_runs()) return exit_failure;
+    if (!create_events() || !create_window()) return exit_failure;
+    reinitialize();
+    publish_window(window_);
+    if (existed_) std::fputs("ovlogger: took over the objects of a logger that is gone\n", stderr);
+    return exit_ok;
+}
+
+// Copies the text out of the shared area first (it may change under a
+// client that gave up, see above), bounded by the view, then writes it as
+// one line.  1 when there was a text.
+int logger::print_message() const {
+    char line[mapping_size + 1];
+    const unsigned char* area = view_->data() + message_offset;
+    std::size_t limit = view_->size() - message_offset;
+    if (limit > mapping_size) limit = mapping_size;
+    std::size_t n = 0;
+    for (; n < limit && area[n] != 0; ++n) line[n] = static_cast<char>(area[n]);
+    if (n == 0) return 0;
+    line[n] = '\n';
+    std::fwrite(line, 1, n + 1, stdout);
+    std::fflush(stdout);
+    return 1;
+}
+
+// The logger holds the area: no client can be waiting for an
+// acknowledgement now, so any signal on OvLoggerDebugEvent is stale.
+void logger::release_area() {
+    ov::sys.reset_event(debug_event_.get());
+    ov::sys.set_event(map_event_.get());
+}
+
+int logger::take_message() {
+    // Succeeds only when no client holds the area, i.e. this text's writer
+    // has stopped waiting; the logger then holds it until release_area().
+    bool writer_gone = ov::sys.wait_for_single_object(map_event_.get(), 0) == ov::wait_object_0;
+    int taken = print_message();
+    view_->data()[message_offset] = 0;
+    if (writer_gone) {
+        release_area();
+    } else if (taken) {
+        ov::sys.set_event(debug_event_.get());
+    }
+    return taken;
+}
+
+void logger::purge_stale_acknowledgement() {
+    if (ov::sys.wait_for_single_object(map_event_.get(), 0) == ov::wait_object_0) release_area();
+}
+
+int logger::serve(std::uint64_t count) {
+    std::uint64_t taken = 0;
+    while ((count == 0 || taken < count) && !ov::stop_requested()) {
+        if (published_window() != window_) {
+            std::fputs("ovlogger: another logger has published its window; stopping\n", stderr);
+            owns_objects_ = false;
+            return exit_failure;
+        }
+        std::uint32_t message = 0;
+        int got = ov::get_window_message(window_, idle_tick_ms, &message);
+        if (got < 0) {
+            report_error("cannot receive window messages");
+            return exit_failure;
+        }
+        if (got == 0) {
+            purge_stale_acknowledgement();
+        } else if (message == notify_message_) {
+            taken += static_cast<std::uint64_t>(take_message());
+        }
+    }
+    return exit_ok;
+}
+
+}  // namespace
+
+int run(const settings& settings) {
+    // Before any object exists, so that a stop request during set-up still
+    // ends in the clean-up below.
+    ov::install_stop_handler();
+    logger instance;
+    int status = instance.open();
+    if (status != exit_ok) return status;
+    std::fputs("ready\n", stderr);
+    std::fflush(stderr);
+    return instance.serve(settings.count);
+}
+
+}  // namespace ovlogger
