@@ -1,0 +1,117 @@
+// Internal interface of the POSIX backend: the operations behind ov::sys and
+// the helpers that several of its files share.  Nothing above platform/
+// includes this header.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform.h"
+
+namespace ov::posix {
+
+// --- errors.cpp
+
+// The one place where errno values become Win32 error codes.
+std::uint32_t translate_errno(int error) noexcept;
+// set_last_error(translate_errno(error)).
+void set_error_from_errno(int error) noexcept;
+std::uint32_t get_last_error() noexcept;
+
+// Win32 codes the backend produces that platform.h does not list.
+inline constexpr std::uint32_t error_gen_failure = 31;
+inline constexpr std::uint32_t error_invalid_address = 487;
+inline constexpr std::uint32_t error_not_enough_quota = 1816;
+
+// --- files.cpp
+
+handle find_first_file(const char* pattern, find_data* out) noexcept;
+int find_next_file(handle find, find_data* out) noexcept;
+int find_close(handle find) noexcept;
+int delete_file(const char* path) noexcept;
+
+// --- objects.cpp
+
+handle open_file_mapping(std::uint32_t access, const char* name) noexcept;
+void* map_view_of_file(handle mapping, std::uint32_t access, std::size_t* size) noexcept;
+int unmap_view_of_file(void* view, std::size_t size) noexcept;
+int close_handle(handle h) noexcept;
+handle open_event(std::uint32_t access, const char* name) noexcept;
+std::uint32_t wait_for_single_object(handle h, std::uint32_t timeout_ms) noexcept;
+int set_event(handle h) noexcept;
+int reset_event(handle h) noexcept;
+
+// --- profile.cpp
+
+std::uint32_t get_profile_int(const char* section, const char* key, int default_value) noexcept;
+
+// --- window.cpp
+
+std::uint32_t register_window_message(const char* name) noexcept;
+int is_window(hwnd32 window) noexcept;
+int send_notify_message(hwnd32 window, std::uint32_t message, std::uintptr_t wparam,
+                        std::intptr_t lparam) noexcept;
+
+// --- debug_output.cpp
+
+void output_debug_string(const char* text) noexcept;
+
+// --- handle_table.cpp: the process's kernel-object handles.
+//
+// A fixed table, so that opening an object never allocates and a handle can
+// be checked without touching memory it does not own: a handle is the
+// address of its slot, and every operation checks that it is one and that
+// the slot holds the kind the operation expects.
+
+enum class object_kind : std::uint32_t { free = 0, busy = 1, find = 2, mapping = 3, event = 4 };
+
+inline constexpr std::size_t object_file_name_capacity = 256;
+
+struct object_slot {
+    // object_kind; busy while a slot is being filled or emptied.
+    std::atomic<std::uint32_t> state{0};
+    int fd = -1;
+    // The event's shared page, or the enumeration's snapshot.
+    void* memory = nullptr;
+    std::size_t memory_size = 0;
+    // The access the handle was opened with (file_map_* or event rights).
+    std::uint32_t access = 0;
+    // Handles returned by create_* remove the object's name when closed.
+    bool owner = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    char file_name[object_file_name_capacity] = {};
+};
+
+// A free slot, marked busy and reset; nullptr and 4 when the table is full.
+object_slot* claim_slot() noexcept;
+// Makes a filled slot visible under its kind and returns its handle.
+handle publish_slot(object_slot* slot, object_kind kind) noexcept;
+// The slot behind h when it holds `kind`; nullptr and 6 otherwise.
+object_slot* find_slot(handle h, object_kind kind) noexcept;
+// Like find_slot, but takes the slot out of use (busy) so that exactly one
+// caller closes it; accepts either of two kinds.
+object_slot* take_slot(handle h, object_kind kind, object_kind other_kind) noexcept;
+// Returns a taken or claimed slot to the free list.
+void release_slot(object_slot* slot) noexcept;
+
+// --- user_directory.cpp: the per-user namespace of named objects.
+//
+// Named mappings, events and windows of one user live as files in one
+// directory, /dev/shm/ovdelete-<uid> (or /tmp/ovdelete-<uid> where there is
+// no /dev/shm), mode 0700 and owned by that user.  Opens that directory,
+// after checking that it is what it claims to be, and writes its path to
+// path (when path is not nullptr).  With create, makes it first.  Returns a
+// descriptor, or -1 with the last error set: 2 when it does not exist and
+// create is false, 5 when it is not a private directory of this user.
+int open_user_directory(bool create, char* path, std::size_t path_size) noexcept;
+
+// --- time, shared by the waits
+
+// Milliseconds on the monotonic clock.
+std::uint64_t monotonic_ms() noexcept;
+
+}  // namespace ov::posix

@@ -1,0 +1,461 @@
+// Named file mappings and named events, with the contracts of
+// CreateFileMappingA, OpenFileMappingA, MapViewOfFile, UnmapViewOfFile,
+// CreateEventA, OpenEventA, WaitForSingleObject, SetEvent, ResetEvent and
+// CloseHandle.
+//
+// Each named object is a file in the user's private directory (see
+// open_user_directory): "map.<name>" holds a mapping's bytes, "event.<name>"
+// an event's shared page.  Names are case-sensitive, as Windows' are; the
+// "Local\" prefix names the same object as no prefix.  In the file name every
+// character outside [A-Za-z0-9._-] is written as %XX, so any name becomes
+// one file name; a name whose escaped form does not fit a file name is
+// refused with 206.
+//
+// Lifetime differs from Windows: there a name lives while any handle to the
+// object is open; here the handle that create_* returned removes the name
+// when it is closed, and handles opened earlier keep working on the object.
+// A creator that died leaves its files behind; the next create_* of the name
+// opens them (and reports 183, as for any existing name).
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <sys/mman.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "backend.h"
+
+namespace ov::posix {
+
+namespace {
+
+// Event rights, as OpenEventA grants them.
+constexpr std::uint32_t event_modify_state = 0x0002;
+constexpr std::uint32_t synchronize = 0x00100000;
+constexpr std::uint32_t infinite = 0xFFFFFFFF;
+
+constexpr char mapping_prefix[] = "map.";
+constexpr char event_prefix[] = "event.";
+
+// The shared page of an event.  `state` is the futex word: 1 signalled, 0
+// not.  The other fields are written before the file gets its name and never
+// change afterwards.  No lock lives here, so a process that dies while using
+// an event cannot leave it blocked.
+struct event_page {
+    std::uint32_t state;
+    std::uint32_t manual_reset;
+    std::uint32_t magic;
+    std::uint32_t reserved;
+};
+constexpr std::uint32_t event_magic = 0x4F764576;  // "vEvO"
+
+std::atomic_ref<std::uint32_t> event_state(object_slot* slot) {
+    return std::atomic_ref<std::uint32_t>(static_cast<event_page*>(slot->memory)->state);
+}
+
+// ---------------------------------------------------------------- names
+
+bool is_plain_name_character(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
+}
+
+// Writes prefix + escaped name into out.  Returns 0 or a Win32 code.
+std::uint32_t object_file_name(const char* prefix, const char* name, char* out) {
+    // Unnamed objects are not needed by the library or its tools.
+    if (name == nullptr || name[0] == '\0') return err::invalid_parameter;
+    if (std::strncmp(name, "Local\\", 6) == 0) name += 6;
+    if (bounded_length(name, max_path) >= max_path) return err::filename_exced_range;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    copy_text(out, object_file_name_capacity, prefix);
+    std::size_t n = std::strlen(out);
+    for (; *name != '\0'; ++name) {
+        auto c = static_cast<unsigned char>(*name);
+        if (n + 4 > object_file_name_capacity) return err::filename_exced_range;
+        if (is_plain_name_character(*name)) {
+            out[n++] = *name;
+        } else {
+            out[n++] = '%';
+            out[n++] = hex[c >> 4];
+            out[n++] = hex[c & 15];
+        }
+    }
+    out[n] = '\0';
+    return 0;
+}
+
+// A missing name is 2, unless the name belongs to an object of the other
+// kind: then Windows answers 6 (ERROR_INVALID_HANDLE).
+std::uint32_t missing_object_code(int directory, const char* other_prefix, const char* name) {
+    char other[object_file_name_capacity];
+    if (object_file_name(other_prefix, name, other) != 0) return err::file_not_found;
+    struct stat st {};
+    if (fstatat(directory, other, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+        return err::invalid_handle;
+    return err::file_not_found;
+}
+
+// ---------------------------------------------------------------- slots
+
+// Fills a claimed slot from an open object file.  An event's page is mapped
+// here and checked; a mapping's views are made by map_view_of_file.
+// Returns 0 or a Win32 code.
+std::uint32_t attach_object(object_slot* slot, int fd, const struct stat& st, object_kind kind) {
+    slot->fd = fd;
+    slot->device = st.st_dev;
+    slot->inode = st.st_ino;
+    if (kind != object_kind::event) return 0;
+    if (static_cast<std::size_t>(st.st_size) < sizeof(event_page)) return err::invalid_handle;
+    void* page = mmap(nullptr, sizeof(event_page), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (page == MAP_FAILED) return translate_errno(errno);
+    slot->memory = page;
+    slot->memory_size = sizeof(event_page);
+    if (static_cast<event_page*>(page)->magic != event_magic) return err::invalid_handle;
+    return 0;
+}
+
+// Closes what a slot holds and frees it.  The owner's handle also removes
+// the object's name, provided the name still refers to the same object.
+void detach_object(object_slot* slot) {
+    if (slot->memory != nullptr) munmap(slot->memory, slot->memory_size);
+    if (slot->owner) {
+        int directory = open_user_directory(false, nullptr, 0);
+        struct stat st {};
+        if (directory >= 0 && fstatat(directory, slot->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            st.st_dev == slot->device && st.st_ino == slot->inode)
+            unlinkat(directory, slot->file_name, 0);
+        if (directory >= 0) close(directory);
+    }
+    if (slot->fd >= 0) close(slot->fd);
+    release_slot(slot);
+}
+
+// Opens an existing object file and checks that it is a regular file of
+// ours; a file owned by anyone else is treated as absent.  Returns a
+// descriptor or -1 with *code set.
+int open_object_file(int directory, const char* file_name, int flags, struct stat* st, std::uint32_t* code) {
+    int fd = openat(directory, file_name, flags | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        *code = errno == ELOOP ? err::file_not_found : translate_errno(errno);
+        return -1;
+    }
+    if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_uid != geteuid()) {
+        close(fd);
+        *code = err::file_not_found;
+        return -1;
+    }
+    return fd;
+}
+
+const char* prefix_of(object_kind kind) { return kind == object_kind::event ? event_prefix : mapping_prefix; }
+
+const char* other_prefix_of(object_kind kind) {
+    return kind == object_kind::event ? mapping_prefix : event_prefix;
+}
+
+// Gives up on a claimed slot: closes what it holds (and fd, when the slot
+// did not take it yet), frees it and reports code.
+handle abandon(object_slot* slot, int fd, std::uint32_t code) {
+    if (fd >= 0 && slot->fd != fd) close(fd);
+    detach_object(slot);
+    set_last_error(code);
+    return nullptr;
+}
+
+// Opens an existing object file in the user's directory.  Returns a
+// descriptor or -1 with *code set.
+int open_in_directory(object_kind kind, const char* name, const char* file_name, int flags, struct stat* st,
+                      std::uint32_t* code) {
+    int directory = open_user_directory(false, nullptr, 0);
+    if (directory < 0) {
+        *code = get_last_error();
+        return -1;
+    }
+    int fd = open_object_file(directory, file_name, flags, st, code);
+    if (fd < 0 && *code == err::file_not_found) *code = missing_object_code(directory, other_prefix_of(kind), name);
+    close(directory);
+    return fd;
+}
+
+// open_file_mapping and open_event: the object by name, in a new handle.
+handle open_object(object_kind kind, const char* name, std::uint32_t access, int flags) {
+    object_slot* slot = claim_slot();
+    if (slot == nullptr) return nullptr;
+    std::uint32_t code = object_file_name(prefix_of(kind), name, slot->file_name);
+    struct stat st {};
+    int fd = code == 0 ? open_in_directory(kind, name, slot->file_name, flags, &st, &code) : -1;
+    if (fd >= 0) code = attach_object(slot, fd, st, kind);
+    if (code != 0) return abandon(slot, fd, code);
+    slot->access = access;
+    return publish_slot(slot, kind);
+}
+
+// ---------------------------------------------------------------- creation
+
+// Writes a new object's initial contents into a fresh unnamed file.
+std::uint32_t initialise_object(int fd, object_kind kind, std::uint32_t size, bool manual_reset, bool signalled) {
+    if (kind == object_kind::mapping) return ftruncate(fd, size) == 0 ? 0 : translate_errno(errno);
+    event_page page{signalled ? 1u : 0u, manual_reset ? 1u : 0u, event_magic, 0};
+    ssize_t written = pwrite(fd, &page, sizeof page, 0);
+    if (written == static_cast<ssize_t>(sizeof page)) return 0;
+    return written < 0 ? translate_errno(errno) : err::disk_full;
+}
+
+// Creates the object under a temporary name, initialises it, then links it
+// to its real name, so that no opener ever sees it half made.  Returns 0 and
+// the descriptor, 183 when the name appeared meanwhile, or another Win32
+// code.
+std::uint32_t publish_new_object(int directory, const char* file_name, object_kind kind, std::uint32_t size,
+                                 bool manual_reset, bool signalled, int* fd_out) {
+    std::uint32_t nonce = 0;
+    if (getrandom(&nonce, sizeof nonce, 0) != sizeof nonce) nonce = static_cast<std::uint32_t>(monotonic_ms());
+    char temporary[64];
+    format_text(temporary, sizeof temporary, "tmp.%u.%08x", static_cast<unsigned>(getpid()), nonce);
+    int fd = openat(directory, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return translate_errno(errno);
+    fchmod(fd, 0600);  // whatever the umask took away
+    std::uint32_t code = initialise_object(fd, kind, size, manual_reset, signalled);
+    // linkat never replaces an existing name: EEXIST becomes 183.
+    if (code == 0 && linkat(directory, temporary, directory, file_name, 0) != 0) code = translate_errno(errno);
+    unlinkat(directory, temporary, 0);
+    if (code != 0) {
+        close(fd);
+        return code;
+    }
+    *fd_out = fd;
+    return 0;
+}
+
+// Opens the object when its name exists (growing a mapping that is smaller
+// than asked, never shrinking one another process may use), or creates it.
+// Sets *existed.  Returns a descriptor or -1 with *code set.
+int create_object_file(int directory, const char* file_name, object_kind kind, std::uint32_t size,
+                       bool manual_reset, bool signalled, bool* existed, std::uint32_t* code) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        struct stat st {};
+        int fd = open_object_file(directory, file_name, O_RDWR, &st, code);
+        if (fd >= 0) {
+            *existed = true;
+            if (kind == object_kind::mapping && st.st_size < static_cast<off_t>(size) && ftruncate(fd, size) != 0) {
+                *code = translate_errno(errno);
+                close(fd);
+                return -1;
+            }
+            return fd;
+        }
+        if (*code != err::file_not_found) return -1;
+        *code = publish_new_object(directory, file_name, kind, size, manual_reset, signalled, &fd);
+        if (*code == 0) {
+            *existed = false;
+            return fd;
+        }
+        if (*code != err::already_exists) return -1;
+    }
+    *code = err::sharing_violation;  // the name keeps appearing and vanishing
+    return -1;
+}
+
+// Opens or creates the object file for a create_* call, unless an object
+// of the other kind holds the name.  Returns a descriptor or -1 with *code
+// set.
+int create_in_directory(object_kind kind, const char* name, const char* file_name, std::uint32_t size,
+                        bool manual_reset, bool signalled, bool* existed, std::uint32_t* code) {
+    int directory = open_user_directory(true, nullptr, 0);
+    if (directory < 0) {
+        *code = get_last_error();
+        return -1;
+    }
+    int fd = -1;
+    *code = missing_object_code(directory, other_prefix_of(kind), name);
+    if (*code == err::file_not_found)
+        fd = create_object_file(directory, file_name, kind, size, manual_reset, signalled, existed, code);
+    close(directory);
+    return fd;
+}
+
+// create_file_mapping and create_event.  The handle owns the name.
+handle create_object(object_kind kind, const char* name, std::uint32_t size, bool manual_reset, bool signalled) {
+    object_slot* slot = claim_slot();
+    if (slot == nullptr) return nullptr;
+    std::uint32_t code = object_file_name(prefix_of(kind), name, slot->file_name);
+    if (code == 0 && kind == object_kind::mapping && size == 0) code = err::invalid_parameter;
+    bool existed = false;
+    int fd = -1;
+    if (code == 0)
+        fd = create_in_directory(kind, name, slot->file_name, size, manual_reset, signalled, &existed, &code);
+    struct stat st {};
+    if (fd >= 0) code = fstat(fd, &st) == 0 ? attach_object(slot, fd, st, kind) : translate_errno(errno);
+    if (code != 0) return abandon(slot, fd, code);
+    slot->access = kind == object_kind::event ? event_all_access : file_map_read | file_map_write;
+    slot->owner = true;
+    set_last_error(existed ? err::already_exists : err::success);
+    return publish_slot(slot, kind);
+}
+
+// ---------------------------------------------------------------- waits
+
+long futex(std::uint32_t* word, int op, std::uint32_t value, const struct timespec* timeout) {
+    return syscall(SYS_futex, word, op, value, timeout, nullptr, FUTEX_BITSET_MATCH_ANY);
+}
+
+// Takes the signal: a manual-reset event stays signalled, an auto-reset
+// event is consumed by exactly one waiter.
+bool try_consume(object_slot* slot) {
+    auto state = event_state(slot);
+    if (static_cast<event_page*>(slot->memory)->manual_reset) return state.load(std::memory_order_acquire) == 1;
+    std::uint32_t expected = 1;
+    return state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+}
+
+// Sleeps on the futex word while it reads 0, until the absolute monotonic
+// deadline (nullptr: none).  Returns 0, or the errno that ended the sleep
+// other than EINTR and EAGAIN, which only mean "look again".
+int sleep_on(object_slot* slot, const struct timespec* deadline) {
+    auto* word = &static_cast<event_page*>(slot->memory)->state;
+    // Shared, not FUTEX_PRIVATE_FLAG: waiters in other processes use the
+    // same page.  FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC time,
+    // so a wait interrupted by a signal resumes with the right remainder.
+    if (futex(word, FUTEX_WAIT_BITSET, 0, deadline) == 0) return 0;
+    return errno == EINTR || errno == EAGAIN ? 0 : errno;
+}
+
+struct timespec deadline_after(std::uint32_t timeout_ms) {
+    struct timespec at {};
+    clock_gettime(CLOCK_MONOTONIC, &at);
+    at.tv_sec += static_cast<time_t>(timeout_ms / 1000);
+    at.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
+    if (at.tv_nsec >= 1000000000L) {
+        at.tv_sec += 1;
+        at.tv_nsec -= 1000000000L;
+    }
+    return at;
+}
+
+bool reached(const struct timespec& deadline) {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+}  // namespace
+
+handle open_file_mapping(std::uint32_t access, const char* name) noexcept {
+    return open_object(object_kind::mapping, name, access, (access & file_map_write) != 0 ? O_RDWR : O_RDONLY);
+}
+
+handle open_event(std::uint32_t access, const char* name) noexcept {
+    // Even a wait writes the page: an auto-reset event is consumed by it.
+    return open_object(object_kind::event, name, access, O_RDWR);
+}
+
+// The view covers the whole object, and *size is the object's size: the
+// caller may touch exactly that many bytes.  (Windows reports the size
+// rounded up to the page.)  A handle opened for reading gives read-only
+// views only (5 when a writable one is asked for).
+void* map_view_of_file(handle mapping, std::uint32_t access, std::size_t* size) noexcept {
+    object_slot* slot = find_slot(mapping, object_kind::mapping);
+    if (slot == nullptr) return nullptr;
+    const bool write = (access & file_map_write) != 0;
+    std::uint32_t code = 0;
+    if (!write && (access & file_map_read) == 0) code = err::invalid_parameter;
+    if (code == 0 && write && (slot->access & file_map_write) == 0) code = err::access_denied;
+    struct stat st {};
+    if (code == 0 && fstat(slot->fd, &st) != 0) code = translate_errno(errno);
+    if (code == 0 && st.st_size <= 0) code = err::invalid_parameter;
+    void* view = MAP_FAILED;
+    if (code == 0) {
+        view = mmap(nullptr, static_cast<std::size_t>(st.st_size), write ? PROT_READ | PROT_WRITE : PROT_READ,
+                    MAP_SHARED, slot->fd, 0);
+        if (view == MAP_FAILED) code = translate_errno(errno);
+    }
+    if (code != 0) {
+        set_last_error(code);
+        return nullptr;
+    }
+    *size = static_cast<std::size_t>(st.st_size);
+    return view;
+}
+
+int unmap_view_of_file(void* view, std::size_t size) noexcept {
+    if (view == nullptr || munmap(view, size) != 0) {
+        set_last_error(error_invalid_address);
+        return 0;
+    }
+    return 1;
+}
+
+int close_handle(handle h) noexcept {
+    object_slot* slot = take_slot(h, object_kind::mapping, object_kind::event);
+    if (slot == nullptr) return 0;
+    detach_object(slot);
+    return 1;
+}
+
+std::uint32_t wait_for_single_object(handle h, std::uint32_t timeout_ms) noexcept {
+    object_slot* slot = find_slot(h, object_kind::event);
+    // Windows checks a handle's rights before its kind, and a mapping's
+    // handle lacks SYNCHRONIZE: 5 rather than 6.
+    if (slot == nullptr && find_slot(h, object_kind::mapping) != nullptr) set_last_error(err::access_denied);
+    if (slot == nullptr) return wait_failed;
+    if ((slot->access & synchronize) == 0) {
+        set_last_error(err::access_denied);
+        return wait_failed;
+    }
+    const struct timespec deadline = deadline_after(timeout_ms == infinite ? 0 : timeout_ms);
+    for (;;) {
+        if (try_consume(slot)) return wait_object_0;
+        if (timeout_ms != infinite && reached(deadline)) return wait_timeout;
+        int error = sleep_on(slot, timeout_ms == infinite ? nullptr : &deadline);
+        if (error != 0 && error != ETIMEDOUT) {
+            set_error_from_errno(error);
+            return wait_failed;
+        }
+    }
+}
+
+// Wakes every waiter: all of them see a manual-reset event signalled; for
+// an auto-reset event one wins the compare-exchange in try_consume and the
+// others sleep again.
+int set_event(handle h) noexcept {
+    object_slot* slot = find_slot(h, object_kind::event);
+    if (slot == nullptr) return 0;
+    if ((slot->access & event_modify_state) == 0) {
+        set_last_error(err::access_denied);
+        return 0;
+    }
+    event_state(slot).store(1, std::memory_order_release);
+    futex(&static_cast<event_page*>(slot->memory)->state, FUTEX_WAKE, INT_MAX, nullptr);
+    return 1;
+}
+
+int reset_event(handle h) noexcept {
+    object_slot* slot = find_slot(h, object_kind::event);
+    if (slot == nullptr) return 0;
+    if ((slot->access & event_modify_state) == 0) {
+        set_last_error(err::access_denied);
+        return 0;
+    }
+    event_state(slot).store(0, std::memory_order_release);
+    return 1;
+}
+
+}  // namespace ov::posix
+
+namespace ov {
+
+handle create_file_mapping(const char* name, std::uint32_t size) {
+    return posix::create_object(posix::object_kind::mapping, name, size, false, false);
+}
+
+handle create_event(const char* name, bool manual_reset, bool initially_signalled) {
+    return posix::create_object(posix::object_kind::event, name, 0, manual_reset, initially_signalled);
+}
+
+}  // namespace ov

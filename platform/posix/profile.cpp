@@ -1,0 +1,471 @@
+// The user's WIN.INI, with the reading rules of GetProfileIntA as Wine and
+// Windows apply them:
+//
+// - Lines end at '\r' or '\n'.  Blanks (tab, line feed, vertical tab, form
+//   feed, carriage return, ^Z and space) around a line, around a section
+//   name inside its brackets, and around a key before its '=' are ignored;
+//   so are the blanks after the '='.  A line that begins with '[' and holds
+//   a ']' names a section (the text up to the last ']'); any other line is a
+//   key, the text before its first '=' (or the whole line when it has none,
+//   a key without a value).  There are no inline comments; a line beginning
+//   with ';' is a key like any other, which no lookup of a real key meets.
+// - Section and key names compare without regard to ASCII case.  Only the
+//   first section of a name is searched, and the first key of a name in it
+//   counts, even when it has no value.
+// - A value enclosed in matching double or single quotes loses them.  As in
+//   Wine, the value is read through a 30-character buffer: only its first
+//   29 characters count (and of a quoted value of exactly 30 characters the
+//   closing quote's place is cut, as Wine cuts it).
+// - A missing file, section or key, a key without '=', and an empty value
+//   give the default.  Otherwise the value is read as RtlUnicodeStringToInteger
+//   reads it in base 0: leading characters up to ' ' skipped, an optional
+//   sign, then "0x", "0o" or "0b" (lower case) for base 16, 8 or 2, base 10
+//   otherwise; digits end at the first character that is not one, with no
+//   overflow check (the low 32 bits are kept); a '-' negates in 32 bits.
+//
+// The reader uses fixed buffers on the stack and no stdio.  A line is kept
+// up to 1023 characters after its leading blanks; what lies beyond is not
+// read, though the line's end is still found for trimming and for quotes.
+// A section header whose closing ']' lies beyond that limit names a section
+// no lookup matches; section and key names of more than 255 characters are
+// not looked up at all (the default comes back).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "backend.h"
+
+namespace ov {
+
+namespace {
+
+constexpr std::size_t line_capacity = 1024;
+constexpr std::size_t name_limit = 255;
+constexpr std::size_t value_buffer = 30;
+
+bool is_blank(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return (u >= 0x09 && u <= 0x0d) || u == 0x1a || u == ' ';
+}
+
+unsigned char fold(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
+}
+
+bool equal_nocase(const char* a, std::size_t a_length, const char* b, std::size_t b_length) {
+    if (a_length != b_length) return false;
+    for (std::size_t i = 0; i < a_length; ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+// [begin, end) without blanks at either end.
+void trim(const char*& begin, const char*& end) {
+    while (begin < end && is_blank(*begin)) ++begin;
+    while (end > begin && is_blank(end[-1])) --end;
+}
+
+// RtlUnicodeStringToInteger with base 0.
+std::uint32_t parse_integer(const char* s, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+    bool negative = false;
+    if (i < n && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    std::uint32_t base = 10;
+    if (n - i >= 2 && s[i] == '0') {
+        if (s[i + 1] == 'b') base = 2;
+        if (s[i + 1] == 'o') base = 8;
+        if (s[i + 1] == 'x') base = 16;
+        if (base != 10) i += 2;
+    }
+    std::uint32_t total = 0;
+    for (; i < n; ++i) {
+        char c = s[i];
+        std::uint32_t digit = 99;
+        if (c >= '0' && c <= '9') digit = static_cast<std::uint32_t>(c - '0');
+        if (c >= 'a' && c <= 'z') digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        if (c >= 'A' && c <= 'Z') digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        if (digit >= base) break;
+        total = total * base + digit;
+    }
+    return negative ? 0u - total : total;
+}
+
+// One line as the reader keeps it: its first bytes after the leading
+// blanks, plus what it learnt about the rest.
+struct line_state {
+    char text[line_capacity];
+    std::size_t kept = 0;         // bytes in text
+    std::size_t length = 0;       // bytes seen after the leading blanks
+    std::size_t content_end = 0;  // one past the last non-blank byte
+    char last = '\0';             // that byte
+    bool has_bracket = false;     // a ']' somewhere in the line
+    std::size_t last_bracket = 0;
+};
+
+enum class search { before_section, in_section, finished };
+
+class profile_reader {
+public:
+    // Keys before the first header belong to the unnamed section, which an
+    // empty section name looks up.
+    profile_reader(const char* section, std::size_t section_length, const char* key, std::size_t key_length)
+        : section_(section),
+          section_length_(section_length),
+          key_(key),
+          key_length_(key_length),
+          state_(section_length == 0 ? search::in_section : search::before_section) {}
+
+    void feed(const char* bytes, std::size_t n) {
+        for (std::size_t i = 0; i < n && state_ != search::finished; ++i) {
+            if (bytes[i] == '\r' || bytes[i] == '\n') end_line();
+            else add(bytes[i]);
+        }
+    }
+
+    // Whether the rest of the file can no longer change the answer.
+    bool done() const { return state_ == search::finished; }
+
+    // The value, once the whole file (or all it needed) has been fed.
+    std::uint32_t result(int default_value) {
+        end_line();
+        if (!found_ || value_length_ == 0) return static_cast<std::uint32_t>(default_value);
+        return parse_integer(value_, value_length_);
+    }
+
+private:
+    void add(char c) {
+        if (line_.length == 0 && is_blank(c)) return;
+        if (line_.kept < line_capacity - 1) line_.text[line_.kept++] = c;
+        if (c == ']') {
+            line_.has_bracket = true;
+            line_.last_bracket = line_.length;
+        }
+        ++line_.length;
+        if (!is_blank(c)) {
+            line_.content_end = line_.length;
+            line_.last = c;
+        }
+    }
+
+    void end_line() {
+        if (line_.content_end != 0 && state_ != search::finished) {
+            if (line_.text[0] == '[' && line_.has_bracket) section_line();
+            else if (state_ == search::in_section) key_line();
+        }
+        line_ = line_state{};
+    }
+
+    void section_line() {
+        bool matches = false;
+        if (line_.last_bracket < line_.kept) {
+            const char* begin = line_.text + 1;
+            const char* end = line_.text + line_.last_bracket;
+            trim(begin, end);
+            matches = equal_nocase(begin, static_cast<std::size_t>(end - begin), section_, section_length_);
+        }
+        // Leaving the first section of the name ends the search.
+        if (state_ == search::in_section) state_ = search::finished;
+        else if (matches) state_ = search::in_section;
+    }
+
+    void key_line() {
+        std::size_t visible = line_.content_end < line_.kept ? line_.content_end : line_.kept;
+        const char* begin = line_.text;
+        const char* equals = static_cast<const char*>(std::memchr(begin, '=', visible));
+        // Without '=' the whole line is the key; when the line was cut
+        // before any '=', the key is longer than any name looked up.
+        if (equals == nullptr && line_.content_end > line_.kept) return;
+        const char* name_end = equals != nullptr ? equals : begin + visible;
+        const char* name_begin = begin;
+        trim(name_begin, name_end);
+        if (!equal_nocase(name_begin, static_cast<std::size_t>(name_end - name_begin), key_, key_length_)) return;
+        state_ = search::finished;
+        found_ = true;
+        if (equals != nullptr) copy_value(equals + 1);
+    }
+
+    // PROFILE_CopyEntry into a 30-character buffer: the opening quote goes
+    // when the value's last character is the same quote, the closing one
+    // (or what stands in its place) when the value fits the buffer.
+    void copy_value(const char* value) {
+        const char* visible_end = line_.text + (line_.content_end < line_.kept ? line_.content_end : line_.kept);
+        while (value < visible_end && is_blank(*value)) ++value;
+        std::size_t full_length = line_.content_end - static_cast<std::size_t>(value - line_.text);
+        if (value >= visible_end) return;
+        bool quoted = (*value == '"' || *value == '\'') && full_length >= 2 && line_.last == *value;
+        if (quoted) {
+            ++value;
+            --full_length;
+        }
+        std::size_t available = static_cast<std::size_t>(visible_end - value);
+        std::size_t n = full_length < value_buffer - 1 ? full_length : value_buffer - 1;
+        if (n > available) n = available;
+        if (quoted && full_length <= value_buffer && n > 0) --n;
+        std::memcpy(value_, value, n);
+        value_length_ = n;
+    }
+
+    const char* section_;
+    std::size_t section_length_;
+    const char* key_;
+    std::size_t key_length_;
+    search state_;
+    line_state line_;
+    bool found_ = false;
+    char value_[value_buffer] = {};
+    std::size_t value_length_ = 0;
+};
+
+// Feeds the file to the reader; false when it cannot be read.
+bool read_profile(profile_reader& reader) {
+    char path[4096];
+    if (!profile_file_path(path, sizeof path)) return false;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char chunk[4096];
+    bool first = true;
+    while (!reader.done()) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        std::size_t skip = first && n >= 3 && std::memcmp(chunk, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+        first = false;
+        reader.feed(chunk + skip, static_cast<std::size_t>(n) - skip);
+    }
+    close(fd);
+    return true;
+}
+
+// A query name without its surrounding blanks, as Wine looks it up; false
+// when it is too long to look up.
+bool query_name(const char* name, const char** begin, std::size_t* length) {
+    std::size_t n = bounded_length(name, line_capacity);
+    if (n == line_capacity) return false;
+    const char* end = name + n;
+    *begin = name;
+    trim(*begin, end);
+    *length = static_cast<std::size_t>(end - *begin);
+    return *length <= name_limit;
+}
+
+// ---------------------------------------------------------------- writing
+
+// The file as lines without their terminators, and the terminator it uses.
+struct profile_text {
+    std::vector<std::string> lines;
+    std::string eol = "\n";
+};
+
+// Reads the file into lines; a missing file is an empty one.  Returns 0 or
+// an errno value.
+int load_text(const char* path, profile_text& text) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? 0 : errno;
+    std::string content;
+    char chunk[4096];
+    int error = 0;
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        content.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    if (content.find("\r\n") != std::string::npos) text.eol = "\r\n";
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        std::string line = content.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        text.lines.push_back(line);
+        start = end + 1;
+    }
+    return error;
+}
+
+std::string trimmed(const std::string& s) {
+    const char* begin = s.data();
+    const char* end = s.data() + s.size();
+    trim(begin, end);
+    return std::string(begin, end);
+}
+
+// The section a line opens, or false when it opens none.
+bool section_name(const std::string& line, std::string* name) {
+    std::string t = trimmed(line);
+    std::size_t close = t.rfind(']');
+    if (t.empty() || t[0] != '[' || close == std::string::npos) return false;
+    *name = trimmed(t.substr(1, close - 1));
+    return true;
+}
+
+bool names_equal(const std::string& a, const std::string& b) {
+    return equal_nocase(a.data(), a.size(), b.data(), b.size());
+}
+
+std::string key_name(const std::string& line) {
+    std::size_t equals = line.find('=');
+    return trimmed(equals == std::string::npos ? line : line.substr(0, equals));
+}
+
+// Removes every section of the name, header and keys, and the blank lines
+// that separated it from what came before when nothing follows.
+void remove_section(profile_text& text, const std::string& section) {
+    std::vector<std::string> kept;
+    bool dropping = false;
+    for (const auto& line : text.lines) {
+        std::string name;
+        if (section_name(line, &name)) dropping = names_equal(name, section);
+        if (!dropping) kept.push_back(line);
+    }
+    while (!kept.empty() && trimmed(kept.back()).empty()) kept.pop_back();
+    text.lines.swap(kept);
+}
+
+// The index of the line after the header of the first section of the name,
+// or npos.
+std::size_t find_section(const profile_text& text, const std::string& section) {
+    for (std::size_t i = 0; i < text.lines.size(); ++i) {
+        std::string name;
+        if (section_name(text.lines[i], &name) && names_equal(name, section)) return i + 1;
+    }
+    return std::string::npos;
+}
+
+// Sets or removes key in the first section of the name, as Wine does; a new
+// key goes after the section's last non-blank line, a new section at the
+// end of the file.
+void set_key(profile_text& text, const std::string& section, const std::string& key, const char* value) {
+    std::string entry = key + "=" + (value != nullptr ? trimmed(std::string(value)) : std::string());
+    std::size_t begin = find_section(text, section);
+    if (begin == std::string::npos) {
+        if (value == nullptr) return;
+        if (!text.lines.empty() && !trimmed(text.lines.back()).empty()) text.lines.emplace_back();
+        text.lines.push_back("[" + section + "]");
+        text.lines.push_back(entry);
+        return;
+    }
+    std::size_t insert_at = begin;
+    for (std::size_t i = begin; i < text.lines.size(); ++i) {
+        std::string name;
+        if (section_name(text.lines[i], &name)) break;
+        if (!trimmed(text.lines[i]).empty()) insert_at = i + 1;
+        if (!names_equal(key_name(text.lines[i]), key)) continue;
+        // The key keeps the spelling the file gave it, as in Wine.
+        if (value == nullptr) text.lines.erase(text.lines.begin() + static_cast<std::ptrdiff_t>(i));
+        else text.lines[i] = key_name(text.lines[i]) + entry.substr(key.size());
+        return;
+    }
+    if (value != nullptr) text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(insert_at), entry);
+}
+
+// Makes every missing directory above path, private to the user, as
+// configuration directories are.
+void make_parent_directories(const char* path) {
+    std::string p(path);
+    for (std::size_t slash = p.find('/', 1); slash != std::string::npos; slash = p.find('/', slash + 1))
+        mkdir(p.substr(0, slash).c_str(), 0700);
+}
+
+bool write_all(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Replaces the file in one step: written beside it, then renamed over it.
+// Returns 0 or an errno value.
+int store_text(const char* path, const profile_text& text) {
+    std::string data;
+    for (const auto& line : text.lines) data += line + text.eol;
+    make_parent_directories(path);
+    std::string temporary = std::string(path) + ".tmp." + std::to_string(getpid());
+    struct stat st {};
+    mode_t mode = stat(path, &st) == 0 ? (st.st_mode & 07777) : 0644;
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    int error = write_all(fd, data) && fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    if (error == 0 && rename(temporary.c_str(), path) != 0) error = errno;
+    if (error != 0) unlink(temporary.c_str());
+    return error;
+}
+
+}  // namespace
+
+int profile_file_path(char* buffer, std::size_t size) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::size_t needed = 0;
+    // The XDG rules: a relative XDG_CONFIG_HOME is ignored.
+    if (config != nullptr && config[0] == '/') {
+        needed = format_text(buffer, size, "%s/win.ini", config);
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') return 0;
+        needed = format_text(buffer, size, "%s/.config/win.ini", home);
+    }
+    return needed < size;
+}
+
+// WriteProfileStringA, for the tools and the tests: the whole file is read,
+// changed and written again (allocation is fine here).  A null key removes
+// the section, a null value the key; other sections and keys, comments and
+// blank lines are kept as they were.  Readers always see a whole file, but
+// two writers at once may lose one's change, as two processes may with
+// WriteProfileStringA.
+int write_profile_string(const char* section, const char* key, const char* value) {
+    char path[4096];
+    std::uint32_t code = 0;
+    if (section == nullptr) code = err::invalid_parameter;
+    else if (!profile_file_path(path, sizeof path)) code = err::filename_exced_range;
+    if (code == 0) {
+        try {
+            profile_text text;
+            int error = load_text(path, text);
+            if (error == 0 && key == nullptr) remove_section(text, trimmed(section));
+            if (error == 0 && key != nullptr) set_key(text, trimmed(section), trimmed(key), value);
+            if (error == 0) error = store_text(path, text);
+            code = posix::translate_errno(error);
+        } catch (...) {
+            code = err::not_enough_memory;
+        }
+    }
+    if (code != 0) {
+        set_last_error(code);
+        return 0;
+    }
+    return 1;
+}
+
+namespace posix {
+
+std::uint32_t get_profile_int(const char* section, const char* key, int default_value) noexcept {
+    const char* section_begin = nullptr;
+    const char* key_begin = nullptr;
+    std::size_t section_length = 0;
+    std::size_t key_length = 0;
+    if (section == nullptr || key == nullptr || !query_name(section, &section_begin, &section_length) ||
+        !query_name(key, &key_begin, &key_length))
+        return static_cast<std::uint32_t>(default_value);
+    profile_reader reader(section_begin, section_length, key_begin, key_length);
+    if (!read_profile(reader)) return static_cast<std::uint32_t>(default_value);
+    return reader.result(default_value);
+}
+
+}  // namespace posix
+}  // namespace ov
