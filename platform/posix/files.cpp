@@ -103,7 +103,8 @@ std::uint32_t to_native(const char* path, char* out) {
     if (out[0] == '/' || (length != 0 && !ends_in_parent)) return 0;
     char full[4096];
     if (getcwd(full, sizeof full) == nullptr) return err::filename_exced_range;
-    if (!append_text(full, sizeof full, "/") || !append_text(full, sizeof full, out)) return err::filename_exced_range;
+    if (length != 0 && (!append_text(full, sizeof full, "/") || !append_text(full, sizeof full, out)))
+        return err::filename_exced_range;
     collapse_components(full);
     if (full[0] == '\0') copy_text(full, sizeof full, "/");
     return copy_text(out, max_path, full) ? 0 : err::filename_exced_range;
