@@ -196,26 +196,11 @@ TEST_F(DeleteScripted, LongNameInTheLineIsShortenedToTheLineBuffer) {
 // --- The real backend, real directories; the diagnostic line is caught on
 // its way to the debugger-output stream.
 
-std::vector<std::string>* captured = nullptr;
-void capture_line(const char* text) { captured->push_back(text); }
-std::uint32_t switch_on(const char*, const char*, int) { return 1; }
-
 class DeleteOnDisk : public ::testing::Test {
 protected:
     temp_dir dir;
-    std::vector<std::string> lines;
-    syscalls saved = sys;
-    void SetUp() override {
-        captured = &lines;
-        sys.output_debug_string = &capture_line;
-        sys.get_profile_int = &switch_on;
-        diag::reset_client_for_testing();
-    }
-    void TearDown() override {
-        sys = saved;
-        diag::reset_client_for_testing();
-        captured = nullptr;
-    }
+    debugger_capture capture;
+    std::vector<std::string>& lines = capture.lines;
 };
 
 TEST_F(DeleteOnDisk, ReadOnlyFileStopsTheWalk) {

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "debug_client.h"
 #include "platform.h"
 #include "test_support.h"
 
@@ -31,9 +32,9 @@ using ov::test::temp_dir;
 using ov::test::write_file;
 using strings = std::vector<std::string>;
 
-constexpr char mapping_name[] = "OvLoggerMappedFile";
-constexpr char map_event_name[] = "OvLoggerMapEvent";
-constexpr char debug_event_name[] = "OvLoggerDebugEvent";
+using ov::diag::debug_event_name;
+using ov::diag::map_event_name;
+using ov::diag::mapping_name;
 constexpr char read_only_line[] = "UNKNOWN /File Read Only or Hidden: b.tmp";
 // Generous: a cold Wine prefix or a sanitizer build starts slowly, and
 // nothing here is a measure of speed.

@@ -12,35 +12,21 @@
 
 #include "debug_client.h"
 #include "ovdelete.h"
+#include "fake_platform.h"
 #include "platform.h"
 #include "test_support.h"
 
 namespace ov::test {
 namespace {
 
-// The diagnostic line is caught on its way to the debugger-output stream.
-std::vector<std::string>* captured = nullptr;
-void capture_line(const char* text) { captured->push_back(text); }
-std::uint32_t switch_on(const char*, const char*, int) { return 1; }
-
 std::string refused_line(const std::string& name) { return "UNKNOWN /File Read Only or Hidden: " + name + "\r\n"; }
 
+// The diagnostic line is caught on its way to the debugger-output stream.
 class Win32Delete : public ::testing::Test {
 protected:
     temp_dir dir;
-    std::vector<std::string> lines;
-    syscalls saved = sys;
-    void SetUp() override {
-        captured = &lines;
-        sys.output_debug_string = &capture_line;
-        sys.get_profile_int = &switch_on;
-        diag::reset_client_for_testing();
-    }
-    void TearDown() override {
-        sys = saved;
-        diag::reset_client_for_testing();
-        captured = nullptr;
-    }
+    debugger_capture capture;
+    std::vector<std::string>& lines = capture.lines;
 };
 
 TEST_F(Win32Delete, FileOpenWithoutShareDeleteIsRefusedAndReported) {

@@ -9,9 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform.h"
+#include "backend_calls.h"
 
-namespace ov::posix {
+namespace ov::backend {
 
 // --- errors.cpp
 
@@ -19,45 +19,11 @@ namespace ov::posix {
 std::uint32_t translate_errno(int error) noexcept;
 // set_last_error(translate_errno(error)).
 void set_error_from_errno(int error) noexcept;
-std::uint32_t get_last_error() noexcept;
 
 // Win32 codes the backend produces that platform.h does not list.
 inline constexpr std::uint32_t error_gen_failure = 31;
 inline constexpr std::uint32_t error_invalid_address = 487;
 inline constexpr std::uint32_t error_not_enough_quota = 1816;
-
-// --- files.cpp
-
-handle find_first_file(const char* pattern, find_data* out) noexcept;
-int find_next_file(handle find, find_data* out) noexcept;
-int find_close(handle find) noexcept;
-int delete_file(const char* path) noexcept;
-
-// --- objects.cpp
-
-handle open_file_mapping(std::uint32_t access, const char* name) noexcept;
-void* map_view_of_file(handle mapping, std::uint32_t access, std::size_t* size) noexcept;
-int unmap_view_of_file(void* view, std::size_t size) noexcept;
-int close_handle(handle h) noexcept;
-handle open_event(std::uint32_t access, const char* name) noexcept;
-std::uint32_t wait_for_single_object(handle h, std::uint32_t timeout_ms) noexcept;
-int set_event(handle h) noexcept;
-int reset_event(handle h) noexcept;
-
-// --- profile.cpp
-
-std::uint32_t get_profile_int(const char* section, const char* key, int default_value) noexcept;
-
-// --- window.cpp
-
-std::uint32_t register_window_message(const char* name) noexcept;
-int is_window(hwnd32 window) noexcept;
-int send_notify_message(hwnd32 window, std::uint32_t message, std::uintptr_t wparam,
-                        std::intptr_t lparam) noexcept;
-
-// --- debug_output.cpp
-
-void output_debug_string(const char* text) noexcept;
 
 // --- handle_table.cpp: the process's kernel-object handles.
 //
@@ -114,4 +80,4 @@ int open_user_directory(bool create, char* path, std::size_t path_size) noexcept
 // Milliseconds on the monotonic clock.
 std::uint64_t monotonic_ms() noexcept;
 
-}  // namespace ov::posix
+}  // namespace ov::backend

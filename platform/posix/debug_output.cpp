@@ -6,7 +6,7 @@
 
 #include "backend.h"
 
-namespace ov::posix {
+namespace ov::backend {
 
 // One write(2) for the whole text, so that lines from several processes
 // sharing the stream do not interleave; only a partial write (a full pipe,
@@ -23,4 +23,4 @@ void output_debug_string(const char* text) noexcept {
     }
 }
 
-}  // namespace ov::posix
+}  // namespace ov::backend

@@ -12,7 +12,7 @@ thread_local std::uint32_t last_error = err::success;
 
 void set_last_error(std::uint32_t code) { last_error = code; }
 
-namespace posix {
+namespace backend {
 
 std::uint32_t get_last_error() noexcept { return last_error; }
 
@@ -67,5 +67,5 @@ std::uint32_t translate_errno(int error) noexcept {
     }
 }
 
-}  // namespace posix
+}  // namespace backend
 }  // namespace ov

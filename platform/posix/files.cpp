@@ -25,7 +25,7 @@
 
 #include "backend.h"
 
-namespace ov::posix {
+namespace ov::backend {
 
 namespace {
 
@@ -445,4 +445,4 @@ int delete_file(const char* path) noexcept {
     return 1;
 }
 
-}  // namespace ov::posix
+}  // namespace ov::backend

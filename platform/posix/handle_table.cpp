@@ -3,7 +3,7 @@
 
 #include "backend.h"
 
-namespace ov::posix {
+namespace ov::backend {
 
 namespace {
 
@@ -84,4 +84,4 @@ void release_slot(object_slot* slot) noexcept {
     slot->state.store(as_state(object_kind::free), std::memory_order_release);
 }
 
-}  // namespace ov::posix
+}  // namespace ov::backend

@@ -32,7 +32,7 @@
 
 #include "backend.h"
 
-namespace ov::posix {
+namespace ov::backend {
 
 namespace {
 
@@ -446,16 +446,16 @@ int reset_event(handle h) noexcept {
     return 1;
 }
 
-}  // namespace ov::posix
+}  // namespace ov::backend
 
 namespace ov {
 
 handle create_file_mapping(const char* name, std::uint32_t size) {
-    return posix::create_object(posix::object_kind::mapping, name, size, false, false);
+    return backend::create_object(backend::object_kind::mapping, name, size, false, false);
 }
 
 handle create_event(const char* name, bool manual_reset, bool initially_signalled) {
-    return posix::create_object(posix::object_kind::event, name, 0, manual_reset, initially_signalled);
+    return backend::create_object(backend::object_kind::event, name, 0, manual_reset, initially_signalled);
 }
 
 }  // namespace ov

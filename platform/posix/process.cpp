@@ -67,7 +67,7 @@ int poll_child(child_slot* slot) {
     pid_t r = waitpid(slot->pid, &status, WNOHANG);
     if (r == 0 || (r < 0 && errno == EINTR)) return 0;
     if (r < 0) {
-        posix::set_error_from_errno(errno);
+        backend::set_error_from_errno(errno);
         return -1;
     }
     slot->reaped = true;
@@ -179,7 +179,7 @@ handle spawn_process(const process_options& options) {
     pid_t pid = 0;
     int rc = start_child(options, &pid);
     if (rc != 0) {
-        posix::set_error_from_errno(rc);
+        backend::set_error_from_errno(rc);
         return nullptr;
     }
     *slot = child_slot{pid, true, false, 0};
@@ -187,7 +187,7 @@ handle spawn_process(const process_options& options) {
 }
 
 int wait_process(handle process, std::uint32_t timeout_ms, int* exit_code) {
-    const std::uint64_t start = posix::monotonic_ms();
+    const std::uint64_t start = backend::monotonic_ms();
     std::uint32_t step_ms = 1;
     for (;;) {
         int state;
@@ -199,7 +199,7 @@ int wait_process(handle process, std::uint32_t timeout_ms, int* exit_code) {
             if (state == 1 && exit_code != nullptr) *exit_code = slot->exit_code;
         }
         if (state != 0) return state;
-        if (timeout_ms != infinite && posix::monotonic_ms() - start >= timeout_ms) return 0;
+        if (timeout_ms != infinite && backend::monotonic_ms() - start >= timeout_ms) return 0;
         // Short sleeps at first, so that a quick child is collected
         // quickly; then at most 20 ms between polls.
         sleep_ms(step_ms);
@@ -218,7 +218,7 @@ int stop_process(handle process, bool force) {
         return 0;
     }
     if (kill(slot->pid, force ? SIGKILL : SIGTERM) != 0) {
-        posix::set_error_from_errno(errno);
+        backend::set_error_from_errno(errno);
         return 0;
     }
     return 1;

@@ -440,7 +440,7 @@ int write_profile_string(const char* section, const char* key, const char* value
             if (error == 0 && key == nullptr) remove_section(text, trimmed(section));
             if (error == 0 && key != nullptr) set_key(text, trimmed(section), trimmed(key), value);
             if (error == 0) error = store_text(path, text);
-            code = posix::translate_errno(error);
+            code = backend::translate_errno(error);
         } catch (...) {
             code = err::not_enough_memory;
         }
@@ -452,7 +452,7 @@ int write_profile_string(const char* section, const char* key, const char* value
     return 1;
 }
 
-namespace posix {
+namespace backend {
 
 std::uint32_t get_profile_int(const char* section, const char* key, int default_value) noexcept {
     const char* section_begin = nullptr;
@@ -467,5 +467,5 @@ std::uint32_t get_profile_int(const char* section, const char* key, int default_
     return reader.result(default_value);
 }
 
-}  // namespace posix
+}  // namespace backend
 }  // namespace ov

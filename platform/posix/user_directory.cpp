@@ -9,7 +9,7 @@
 
 #include "backend.h"
 
-namespace ov::posix {
+namespace ov::backend {
 
 namespace {
 
@@ -72,4 +72,4 @@ std::uint64_t monotonic_ms() noexcept {
     return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-}  // namespace ov::posix
+}  // namespace ov::backend

@@ -24,7 +24,7 @@
 
 #include "backend.h"
 
-namespace ov::posix {
+namespace ov::backend {
 
 namespace {
 
@@ -237,20 +237,20 @@ int install_stop_handler_impl() noexcept {
     return 1;
 }
 
-}  // namespace ov::posix
+}  // namespace ov::backend
 
 namespace ov {
 
 hwnd32 create_message_window() {
-    using posix::windows;
-    posix::sweep_dead_windows();
+    using backend::windows;
+    backend::sweep_dead_windows();
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        posix::set_error_from_errno(errno);
+        backend::set_error_from_errno(errno);
         return 0;
     }
     std::uint32_t code = 0;
-    hwnd32 window = posix::bind_new_window(fd, &code);
+    hwnd32 window = backend::bind_new_window(fd, &code);
     for (auto& slot : windows) {
         int expected = 0;
         if (window == 0 || !slot.state.compare_exchange_strong(expected, 1)) continue;
@@ -262,7 +262,7 @@ hwnd32 create_message_window() {
     close(fd);
     if (window != 0) {
         sockaddr_un address{};
-        if (posix::window_address(window, false, &address) == 0) unlink(address.sun_path);
+        if (backend::window_address(window, false, &address) == 0) unlink(address.sun_path);
         code = err::not_enough_memory;  // every slot in use
     }
     set_last_error(code);
@@ -270,43 +270,43 @@ hwnd32 create_message_window() {
 }
 
 int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message) {
-    posix::window_slot* slot = posix::find_window(window);
+    backend::window_slot* slot = backend::find_window(window);
     if (slot == nullptr) {
         set_last_error(err::invalid_window_handle);
         return -1;
     }
-    const std::uint64_t deadline = posix::monotonic_ms() + (timeout_ms == posix::infinite ? 0 : timeout_ms);
+    const std::uint64_t deadline = backend::monotonic_ms() + (timeout_ms == backend::infinite ? 0 : timeout_ms);
     for (;;) {
-        if (posix::stop_flag) return 0;
-        pollfd waits[2] = {{slot->fd, POLLIN, 0}, {posix::wake_read_fd.load(), POLLIN, 0}};
-        int ready = poll(waits, waits[1].fd >= 0 ? 2 : 1, posix::remaining_ms(timeout_ms, deadline));
+        if (backend::stop_flag) return 0;
+        pollfd waits[2] = {{slot->fd, POLLIN, 0}, {backend::wake_read_fd.load(), POLLIN, 0}};
+        int ready = poll(waits, waits[1].fd >= 0 ? 2 : 1, backend::remaining_ms(timeout_ms, deadline));
         if (ready == 0) return 0;
         if (ready < 0 && errno != EINTR) {
-            posix::set_error_from_errno(errno);
+            backend::set_error_from_errno(errno);
             return -1;
         }
-        if (ready > 0 && (waits[1].revents & POLLIN) != 0) posix::drain_wake_pipe();
+        if (ready > 0 && (waits[1].revents & POLLIN) != 0) backend::drain_wake_pipe();
         if (ready > 0 && (waits[0].revents & POLLIN) != 0) {
-            int received = posix::receive_message(slot->fd, message);
+            int received = backend::receive_message(slot->fd, message);
             if (received != 0) return received;
         }
     }
 }
 
 void destroy_window(hwnd32 window) {
-    posix::window_slot* slot = posix::find_window(window);
+    backend::window_slot* slot = backend::find_window(window);
     int expected = 2;
     if (slot == nullptr || !slot->state.compare_exchange_strong(expected, 1)) return;
     sockaddr_un address{};
-    if (posix::window_address(window, false, &address) == 0) unlink(address.sun_path);
+    if (backend::window_address(window, false, &address) == 0) unlink(address.sun_path);
     close(slot->fd);
     slot->fd = -1;
     slot->window = 0;
     slot->state.store(0, std::memory_order_release);
 }
 
-int install_stop_handler() { return posix::install_stop_handler_impl(); }
+int install_stop_handler() { return backend::install_stop_handler_impl(); }
 
-int stop_requested() { return posix::stop_flag != 0; }
+int stop_requested() { return backend::stop_flag != 0; }
 
 }  // namespace ov

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace ov::win32 {
+namespace ov::backend {
 
 // The command line that the C runtime's parser (CommandLineToArgvW's rules)
 // splits back into exactly these arguments; argv ends with nullptr.  An
@@ -12,4 +12,4 @@ namespace ov::win32 {
 // backslashes are doubled only where a quote follows them.
 std::string command_line(const char* const* argv);
 
-}  // namespace ov::win32
+}  // namespace ov::backend

@@ -3,8 +3,8 @@
 // runs, and is dropped when none does.
 #include "backend.h"
 
-namespace ov::win32 {
+namespace ov::backend {
 
 void output_debug_string(const char* text) noexcept { OutputDebugStringA(text); }
 
-}  // namespace ov::win32
+}  // namespace ov::backend

@@ -4,12 +4,12 @@
 
 namespace ov {
 
-namespace win32 {
+namespace backend {
 
 // GetLastError: the code the calling thread's most recent failing call set.
 std::uint32_t get_last_error() noexcept { return GetLastError(); }
 
-}  // namespace win32
+}  // namespace backend
 
 // SetLastError: code above the seam reports an emulated failure exactly as
 // a failing system call would.

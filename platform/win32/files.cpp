@@ -3,7 +3,7 @@
 // carries.
 #include "backend.h"
 
-namespace ov::win32 {
+namespace ov::backend {
 
 namespace {
 
@@ -41,4 +41,4 @@ int find_close(handle find) noexcept { return FindClose(find) ? 1 : 0; }
 // are open without FILE_SHARE_DELETE (32).
 int delete_file(const char* path) noexcept { return DeleteFileA(path) ? 1 : 0; }
 
-}  // namespace ov::win32
+}  // namespace ov::backend

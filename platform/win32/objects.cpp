@@ -5,7 +5,7 @@
 
 namespace ov {
 
-namespace win32 {
+namespace backend {
 
 // OpenFileMappingA: 2 when no object has the name, 6 when the name belongs
 // to an object of another type.
@@ -56,7 +56,7 @@ int set_event(handle h) noexcept { return SetEvent(h) ? 1 : 0; }
 // ResetEvent: the event stays unsignalled until the next SetEvent.
 int reset_event(handle h) noexcept { return ResetEvent(h) ? 1 : 0; }
 
-}  // namespace win32
+}  // namespace backend
 
 // CreateFileMappingA over INVALID_HANDLE_VALUE: a section backed by the
 // paging file, zero-filled.  With the default security descriptor only the

@@ -9,7 +9,7 @@
 
 namespace ov {
 
-namespace win32 {
+namespace backend {
 
 namespace {
 
@@ -112,7 +112,7 @@ std::string command_line(const char* const* argv) {
     return line;
 }
 
-}  // namespace win32
+}  // namespace backend
 
 // CreateProcessA with the standard streams handed over (STARTF_USESTDHANDLES
 // needs inheritable handles and bInheritHandles TRUE) in a new process
@@ -120,15 +120,15 @@ std::string command_line(const char* const* argv) {
 // process.  The program is looked up as CreateProcessA does for the first
 // token of a command line.
 handle spawn_process(const process_options& options) {
-    std::string command = win32::command_line(options.argv);
+    std::string command = backend::command_line(options.argv);
     std::string environment;
     if (options.environment != nullptr && options.environment[0] != nullptr)
-        environment = win32::environment_block(options.environment);
+        environment = backend::environment_block(options.environment);
     HANDLE in = nullptr, out = nullptr, err = nullptr;
-    bool ready = win32::child_stream(nullptr, STD_INPUT_HANDLE, &in) &&
-                 win32::child_stream(options.stdout_path, STD_OUTPUT_HANDLE, &out) &&
-                 win32::child_stream(options.stderr_path, STD_ERROR_HANDLE, &err);
-    win32::scoped_handle in_guard(in), out_guard(out), err_guard(err);
+    bool ready = backend::child_stream(nullptr, STD_INPUT_HANDLE, &in) &&
+                 backend::child_stream(options.stdout_path, STD_OUTPUT_HANDLE, &out) &&
+                 backend::child_stream(options.stderr_path, STD_ERROR_HANDLE, &err);
+    backend::scoped_handle in_guard(in), out_guard(out), err_guard(err);
     if (!ready) return nullptr;
 
     STARTUPINFOA startup{};
@@ -164,8 +164,8 @@ int stop_process(handle process, bool force) {
     if (force) return TerminateProcess(process, 1) ? 1 : 0;
     DWORD id = GetProcessId(process);
     if (id == 0) return 0;
-    char name[win32::stop_event_name_capacity];
-    win32::stop_event_name(name, id);
+    char name[backend::stop_event_name_capacity];
+    backend::stop_event_name(name, id);
     HANDLE stop_event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
     if (stop_event == nullptr) return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, id) ? 1 : 0;
     BOOL set = SetEvent(stop_event);

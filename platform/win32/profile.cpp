@@ -4,7 +4,7 @@
 
 namespace ov {
 
-namespace win32 {
+namespace backend {
 
 // GetProfileIntA: the key's value parsed as an integer, the default when
 // the key or its value is missing; a negative value comes back as its
@@ -13,7 +13,7 @@ std::uint32_t get_profile_int(const char* section, const char* key, int default_
     return GetProfileIntA(section, key, default_value);
 }
 
-}  // namespace win32
+}  // namespace backend
 
 // The Windows directory's win.ini, the file GetProfileIntA reads.
 // GetWindowsDirectoryA gives the directory without a trailing backslash

@@ -5,7 +5,7 @@
 
 namespace ov {
 
-namespace win32 {
+namespace backend {
 
 namespace {
 
@@ -123,70 +123,70 @@ int send_notify_message(hwnd32 window, std::uint32_t message, std::uintptr_t wpa
     return SendNotifyMessageA(to_hwnd(window), message, wparam, lparam) ? 1 : 0;
 }
 
-}  // namespace win32
+}  // namespace backend
 
 // A message-only window (parent HWND_MESSAGE): it receives messages sent
 // to its handle, needs no desktop, and is left out of broadcasts and
 // window enumeration.
 hwnd32 create_message_window() {
     WNDCLASSA window_class{};
-    window_class.lpfnWndProc = win32::window_procedure;
-    window_class.hInstance = win32::own_module();
-    window_class.lpszClassName = win32::window_class_name;
+    window_class.lpfnWndProc = backend::window_procedure;
+    window_class.hInstance = backend::own_module();
+    window_class.lpszClassName = backend::window_class_name;
     if (!RegisterClassA(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return 0;
-    win32::message_queue* queue = win32::allocate_queue();
+    backend::message_queue* queue = backend::allocate_queue();
     if (queue == nullptr) return 0;
-    HWND window = CreateWindowExA(0, win32::window_class_name, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+    HWND window = CreateWindowExA(0, backend::window_class_name, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   window_class.hInstance, nullptr);
     if (window == nullptr) {
-        win32::free_queue(queue);
+        backend::free_queue(queue);
         return 0;
     }
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(queue));
-    return win32::from_hwnd(window);
+    return backend::from_hwnd(window);
 }
 
 // Waits in MsgWaitForMultipleObjects, which wakes for any input to the
 // thread's queue (QS_ALLINPUT) or the stop event, then dispatches what
 // arrived.  A window is served only by the thread that created it.
 int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message) {
-    HWND hwnd = win32::to_hwnd(window);
-    win32::message_queue* queue = nullptr;
-    if (GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId()) queue = win32::queue_of(hwnd);
+    HWND hwnd = backend::to_hwnd(window);
+    backend::message_queue* queue = nullptr;
+    if (GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId()) queue = backend::queue_of(hwnd);
     if (queue == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return -1;
     }
     const DWORD start = GetTickCount();
     for (;;) {
-        win32::pump_messages();
-        if (win32::is_stop_signalled()) return 0;
+        backend::pump_messages();
+        if (backend::is_stop_signalled()) return 0;
         if (queue->pop(message)) return 1;
         DWORD elapsed = GetTickCount() - start;
         if (timeout_ms != INFINITE && elapsed >= timeout_ms) return 0;
         DWORD wait_ms = timeout_ms == INFINITE ? INFINITE : timeout_ms - elapsed;
-        DWORD count = win32::stop_event != nullptr ? 1 : 0;
-        if (MsgWaitForMultipleObjects(count, &win32::stop_event, FALSE, wait_ms, QS_ALLINPUT) == WAIT_FAILED)
+        DWORD count = backend::stop_event != nullptr ? 1 : 0;
+        if (MsgWaitForMultipleObjects(count, &backend::stop_event, FALSE, wait_ms, QS_ALLINPUT) == WAIT_FAILED)
             return -1;
     }
 }
 
 // DestroyWindow; the window procedure frees the queue on WM_NCDESTROY.
-void destroy_window(hwnd32 window) { DestroyWindow(win32::to_hwnd(window)); }
+void destroy_window(hwnd32 window) { DestroyWindow(backend::to_hwnd(window)); }
 
 // SetConsoleCtrlHandler adds the handler to the process's list, after the
 // event exists; the named event lets stop_process() reach this process
 // without a shared console.
 int install_stop_handler() {
-    if (win32::stop_event == nullptr) {
-        char name[win32::stop_event_name_capacity];
-        win32::stop_event_name(name, GetCurrentProcessId());
-        win32::stop_event = CreateEventA(nullptr, TRUE, FALSE, name);
-        if (win32::stop_event == nullptr) return 0;
+    if (backend::stop_event == nullptr) {
+        char name[backend::stop_event_name_capacity];
+        backend::stop_event_name(name, GetCurrentProcessId());
+        backend::stop_event = CreateEventA(nullptr, TRUE, FALSE, name);
+        if (backend::stop_event == nullptr) return 0;
     }
-    return SetConsoleCtrlHandler(win32::on_console_event, TRUE) ? 1 : 0;
+    return SetConsoleCtrlHandler(backend::on_console_event, TRUE) ? 1 : 0;
 }
 
-int stop_requested() { return win32::is_stop_signalled() ? 1 : 0; }
+int stop_requested() { return backend::is_stop_signalled() ? 1 : 0; }
 
 }  // namespace ov

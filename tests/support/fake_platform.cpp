@@ -225,4 +225,24 @@ std::size_t fake_platform::count(const std::string& call_prefix) const {
     return n;
 }
 
+namespace {
+debugger_capture* capturing = nullptr;
+void capture_line(const char* text) { capturing->lines.push_back(text); }
+std::uint32_t switch_on(const char*, const char*, int) { return 1; }
+}  // namespace
+
+debugger_capture::debugger_capture() : saved_(sys) {
+    if (capturing != nullptr || current != nullptr) throw std::logic_error("platform stand-ins do not nest");
+    capturing = this;
+    sys.output_debug_string = &capture_line;
+    sys.get_profile_int = &switch_on;
+    diag::reset_client_for_testing();
+}
+
+debugger_capture::~debugger_capture() {
+    sys = saved_;
+    diag::reset_client_for_testing();
+    capturing = nullptr;
+}
+
 }  // namespace ov::test

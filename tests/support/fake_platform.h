@@ -75,4 +75,20 @@ private:
     int open_views_ = 0;
 };
 
+// The real backend in debugger-output mode, with each line caught on its way
+// to the debugger-output stream.  Restores the table and the client's state
+// at load when it goes away.
+class debugger_capture {
+public:
+    debugger_capture();
+    debugger_capture(const debugger_capture&) = delete;
+    debugger_capture& operator=(const debugger_capture&) = delete;
+    ~debugger_capture();
+
+    std::vector<std::string> lines;
+
+private:
+    syscalls saved_;
+};
+
 }  // namespace ov::test

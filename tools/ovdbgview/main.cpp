@@ -147,7 +147,7 @@ HANDLE inheritable_copy(DWORD which) {
 
 // Starts the command; its process handle, or nullptr after a message.
 HANDLE start_command(const options& opts, DWORD flags) {
-    std::string line = ov::win32::command_line(opts.command.data());
+    std::string line = ov::backend::command_line(opts.command.data());
     owned_handle in(inheritable_copy(STD_INPUT_HANDLE));
     owned_handle out(inheritable_copy(STD_OUTPUT_HANDLE));
     owned_handle err(inheritable_copy(STD_ERROR_HANDLE));

@@ -35,16 +35,18 @@
 #include <cstdio>
 #include <optional>
 
+#include "debug_client.h"
 #include "platform.h"
 
 namespace ovlogger {
 
 namespace {
 
-constexpr char mapping_name[] = "OvLoggerMappedFile";
-constexpr char map_event_name[] = "OvLoggerMapEvent";
-constexpr char debug_event_name[] = "OvLoggerDebugEvent";
-constexpr char notify_message_name[] = "mHandleDebugMsg";
+// The names are the client's own: both ends of the handoff spell them once.
+using ov::diag::debug_event_name;
+using ov::diag::map_event_name;
+using ov::diag::mapping_name;
+using ov::diag::notify_message_name;
 
 // Room for the window handle and far more than the longest text a client
 // writes; a client never writes past the view it is given.
