@@ -81,10 +81,10 @@ def expand_range(text):
             for n in range(int(m.group(1)), int(m.group(2)) + 1)]
 
 
-def parse_entry(spec):
+def parse_entry(text):
     """'name', 'name/' (a directory), then '|flag,flag': ro, mode=0464,
     link=TARGET."""
-    name, _, flags = spec.partition("|")
+    name, _, flags = text.partition("|")
     entry = {"path": expand(name).rstrip("/"), "dir": name.endswith("/"), "mode": None, "link": None}
     for flag in filter(None, flags.split(",")):
         if flag == "ro":
@@ -94,7 +94,7 @@ def parse_entry(spec):
         elif flag.startswith("link="):
             entry["link"] = expand(flag[5:])
         else:
-            raise ValueError("unknown flag %r in entry %r" % (flag, spec))
+            raise ValueError("unknown flag %r in entry %r" % (flag, text))
     return entry
 
 
