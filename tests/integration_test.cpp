@@ -357,32 +357,24 @@ TEST_F(integration, EveryMatchDeletedGivesOneAndNoLine) {
 
 // --- PasteArgs through the host.
 
-TEST_F(integration, PasteKnownName) {
-    run_result r = host({"paste", "FileDeleteWC"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(lines_of(r.out), (strings{"FileDeleteWC( WildCard_String );", "0x001D000F"}));
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(integration, PasteKnownNameInLowerCaseKeepsTheCallersCase) {
-    run_result r = host({"paste", "filedeletewc"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(lines_of(r.out), (strings{"filedeletewc( WildCard_String );", "0x001D000F"}));
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(integration, PasteUnknownNameGivesTheNameAlone) {
-    run_result r = host({"paste", "FileDelete"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(lines_of(r.out), (strings{"FileDelete", "0x00000000"}));
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(integration, PasteEmptyName) {
-    run_result r = host({"paste", ""});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(lines_of(r.out), (strings{"", "0x00000000"}));
-    EXPECT_EQ(r.err, "");
+TEST_F(integration, PasteGivesTheTemplateForTheKnownNameOnly) {
+    struct {
+        const char* name;
+        int exit_code;
+        strings out;
+    } cases[] = {
+        {"FileDeleteWC", 0, {"FileDeleteWC( WildCard_String );", "0x001D000F"}},
+        // The caller's case stays in the buffer.
+        {"filedeletewc", 0, {"filedeletewc( WildCard_String );", "0x001D000F"}},
+        {"FileDelete", 1, {"FileDelete", "0x00000000"}},
+        {"", 1, {"", "0x00000000"}},
+    };
+    for (const auto& c : cases) {
+        run_result r = host({"paste", c.name});
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.name;
+        EXPECT_EQ(lines_of(r.out), c.out) << c.name;
+        EXPECT_EQ(r.err, "") << c.name;
+    }
 }
 
 TEST_F(integration, PasteNameLengthIsBoundedByTheEditorBuffer) {

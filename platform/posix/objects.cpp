@@ -420,28 +420,31 @@ std::uint32_t wait_for_single_object(handle h, std::uint32_t timeout_ms) noexcep
     }
 }
 
+// The event behind a handle that may change its state (EVENT_MODIFY_STATE),
+// as SetEvent and ResetEvent require; nullptr and 6 or 5 otherwise.
+static object_slot* modifiable_event(handle h) noexcept {
+    object_slot* slot = find_slot(h, object_kind::event);
+    if (slot != nullptr && (slot->access & event_modify_state) == 0) {
+        set_last_error(err::access_denied);
+        return nullptr;
+    }
+    return slot;
+}
+
 // Wakes every waiter: all of them see a manual-reset event signalled; for
 // an auto-reset event one wins the compare-exchange in try_consume and the
 // others sleep again.
 int set_event(handle h) noexcept {
-    object_slot* slot = find_slot(h, object_kind::event);
+    object_slot* slot = modifiable_event(h);
     if (slot == nullptr) return 0;
-    if ((slot->access & event_modify_state) == 0) {
-        set_last_error(err::access_denied);
-        return 0;
-    }
     event_state(slot).store(1, std::memory_order_release);
     futex(&static_cast<event_page*>(slot->memory)->state, FUTEX_WAKE, INT_MAX, nullptr);
     return 1;
 }
 
 int reset_event(handle h) noexcept {
-    object_slot* slot = find_slot(h, object_kind::event);
+    object_slot* slot = modifiable_event(h);
     if (slot == nullptr) return 0;
-    if ((slot->access & event_modify_state) == 0) {
-        set_last_error(err::access_denied);
-        return 0;
-    }
     event_state(slot).store(0, std::memory_order_release);
     return 1;
 }
