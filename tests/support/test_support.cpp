@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -91,7 +92,16 @@ run_result run(const std::vector<std::string>& argv, const std::vector<std::stri
     env.push_back(nullptr);
 
     process_options options{args.data(), out_path.c_str(), err_path.c_str(), env.data()};
-    handle child = spawn_process(options);
+    // Wine has been seen to fail a CreateProcess once in a long run, without
+    // a pattern; a start is tried three times, and each failure is shown.
+    handle child = nullptr;
+    for (int attempt = 0; child == nullptr && attempt < 3; ++attempt) {
+        if (attempt > 0) sleep_ms(500);
+        child = spawn_process(options);
+        if (child == nullptr)
+            std::fprintf(stderr, "cannot start %s (error %u)\n", argv.at(0).c_str(),
+                         static_cast<unsigned>(sys.get_last_error()));
+    }
     if (child == nullptr) throw std::runtime_error("cannot start " + argv.at(0));
     run_result result;
     int waited = wait_process(child, timeout_ms, &result.exit_code);
