@@ -21,16 +21,28 @@ void report(const char* format, const char* subject) {
     diag::DebugMsg("%s", message);
 }
 
-// Deletes prefix + name.  Returns 0 when the deletion succeeded (or the
-// platform reported failure without a code), else the Win32 error code.
-std::uint32_t delete_entry(const char* prefix, const char* name) {
-    char full_path[max_path] = "";
-    copy_text(full_path, sizeof full_path, prefix);
+// Deletes the entry the enumeration yielded, in the directory it opened:
+// the name goes behind the prefix already in full_path.  Returns 0 when the
+// deletion succeeded (or the platform reported failure without a code),
+// else the Win32 error code.
+std::uint32_t delete_entry(handle find, char* full_path, std::size_t prefix_length, const char* name) {
     // A path that would not fit is what DeleteFileA itself refuses with
     // ERROR_FILENAME_EXCED_RANGE; it is never cut into another file's name.
-    if (!append_text(full_path, sizeof full_path, name)) return err::filename_exced_range;
-    if (sys.delete_file(full_path)) return 0;
+    if (!copy_text(full_path + prefix_length, max_path - prefix_length, name)) return err::filename_exced_range;
+    if (sys.delete_found_file(find, full_path, name)) return 0;
     return sys.get_last_error();
+}
+
+// A last component made only of dots and blanks ("." or "..", and what the
+// platform's path rules strip down to nothing) names a directory by its
+// path, not an entry of the prefix: the enumeration yields that directory
+// itself under its own name, which does not live where prefix + name
+// points.  Nothing such a pattern yields is ever handed to deletion.
+bool names_a_directory(const char* component) {
+    if (component[0] == '\0') return false;
+    for (; *component != '\0'; ++component)
+        if (*component != '.' && *component != ' ') return false;
+    return true;
 }
 
 }  // namespace
@@ -59,14 +71,20 @@ int delete_matching_files(const char* pattern) noexcept {
         report(not_found_format, pattern);
         return 0;
     }
-    char prefix[max_path] = "";
-    copy_text(prefix, directory_prefix_length(pattern) + 1, pattern);
+    // The prefix stays in place; each entry's name is written behind it.
+    char full_path[max_path] = "";
+    const std::size_t prefix_length = directory_prefix_length(pattern);
+    copy_text(full_path, prefix_length + 1, pattern);
+    const bool directory_itself = names_a_directory(pattern + prefix_length);
     do {
         entry.name[max_path - 1] = '\0';
         // Equality, not a bit test: a directory with any further attribute
         // bit is handed to deletion like a file.
         if (entry.attributes == attr_directory) continue;
-        std::uint32_t code = delete_entry(prefix, entry.name);
+        // The directory a dotted pattern names is refused as DeleteFileA
+        // refuses any directory, without reaching inside it.
+        std::uint32_t code = directory_itself ? err::access_denied
+                                              : delete_entry(find.get(), full_path, prefix_length, entry.name);
         if (code != 0) {
             int access = is_access_class_error(code);
             find.reset();

@@ -15,7 +15,7 @@ std::uint32_t get_last_error() noexcept;
 handle find_first_file(const char* pattern, find_data* out) noexcept;
 int find_next_file(handle find, find_data* out) noexcept;
 int find_close(handle find) noexcept;
-int delete_file(const char* path) noexcept;
+int delete_found_file(handle find, const char* path, const char* name) noexcept;
 
 // --- objects.cpp
 

@@ -101,8 +101,14 @@ struct syscalls {
     int (*find_next_file)(handle find, find_data* out);
     // FindClose.
     int (*find_close)(handle find);
-    // DeleteFileA: 1 when the file is gone, 0 and an error code otherwise.
-    int (*delete_file)(const char* path);
+    // DeleteFileA of the entry `name` that the open enumeration `find` has
+    // yielded; `path` is the pattern's directory prefix followed by `name`.
+    // The entry is deleted in the directory the enumeration opened, however
+    // the components of `path` have been renamed or replaced since: the
+    // backend keeps that directory open for the enumeration's lifetime.  1
+    // when the file is gone, 0 and an error code otherwise, with
+    // DeleteFileA's rules and codes for `path`.
+    int (*delete_found_file)(handle find, const char* path, const char* name);
     // GetLastError: the calling thread's last error code.
     std::uint32_t (*get_last_error)();
 
@@ -147,6 +153,10 @@ int compare_nocase(const char* a, const char* b);
 
 // SetLastError, for code above the seam that emulates a failing call.
 void set_last_error(std::uint32_t code);
+
+// DeleteFileA by path, for the tools and the tests: 1 when the file is
+// gone, 0 and an error code otherwise.
+int delete_file(const char* path);
 
 // --- Logger side: the objects a logger creates and the window it serves.
 

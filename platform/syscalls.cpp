@@ -11,7 +11,7 @@ constexpr syscalls backend_syscalls = {
     &backend::find_first_file,
     &backend::find_next_file,
     &backend::find_close,
-    &backend::delete_file,
+    &backend::delete_found_file,
     &backend::get_last_error,
     &backend::open_file_mapping,
     &backend::map_view_of_file,

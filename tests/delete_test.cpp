@@ -32,7 +32,7 @@ TEST_F(DeleteScripted, NothingMatchedReportsThePatternAsGiven) {
     fake.find_error = err::path_not_found;
     EXPECT_EQ(FileDeleteWC("C:\\no\\such/*.TMP"), 0);
     EXPECT_EQ(lines(), std::vector<std::string>{line("File Not Found: C:\\no\\such/*.TMP")});
-    EXPECT_EQ(fake.count("delete_file"), 0u);
+    EXPECT_EQ(fake.count("delete_found_file"), 0u);
 }
 
 TEST_F(DeleteScripted, EveryMatchIsDeletedUnderThePatternsDirectory) {
@@ -93,7 +93,7 @@ TEST_F(DeleteScripted, FirstRefusalStopsTheWalkAndKeepsEarlierDeletions) {
     fake.delete_errors["D\\b.tmp"] = err::access_denied;
     EXPECT_EQ(FileDeleteWC("D\\*.tmp"), 0);
     EXPECT_EQ(fake.deleted, std::vector<std::string>{"D\\a.tmp"});
-    EXPECT_EQ(fake.count("delete_file D\\c.tmp"), 0u);
+    EXPECT_EQ(fake.count("delete_found_file D\\c.tmp"), 0u);
     EXPECT_EQ(lines(), std::vector<std::string>{line("File Read Only or Hidden: b.tmp")});
     // The enumeration is closed before the line is sent.
     auto close = std::find(fake.calls.begin(), fake.calls.end(), "find_close");
@@ -128,7 +128,7 @@ TEST_F(DeleteScripted, FailureWithoutAnErrorCodeCountsAsDeleted) {
     fake.entries = {fake_platform::entry("a"), fake_platform::entry("b")};
     fake.delete_errors["d/a"] = 0;
     EXPECT_EQ(FileDeleteWC("d/*"), 1);
-    EXPECT_EQ(fake.count("delete_file"), 2u);
+    EXPECT_EQ(fake.count("delete_found_file"), 2u);
     EXPECT_TRUE(lines().empty());
 }
 
@@ -193,11 +193,39 @@ TEST_F(DeleteScripted, LongNameInTheLineIsShortenedToTheLineBuffer) {
     EXPECT_EQ(text, ("File Read Only or Hidden: " + name).substr(0, 252) + "...");
 }
 
+TEST_F(DeleteScripted, PatternEndingInDotsNamesTheDirectoryNeverItsContents) {
+    // The enumeration yields the directory itself, under its own name, which
+    // does not live under the pattern's prefix: nothing is handed to
+    // deletion.  A plain directory is skipped; one with any further bit is
+    // refused as deletion refuses a directory.
+    struct {
+        const char* pattern;
+        std::uint32_t attributes;
+        int result;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"d\\.hid\\.", attr_directory | attr_hidden, 0, {line("File Read Only or Hidden: .hid")}},
+        {"d/sub/..", attr_directory, 1, {}},
+        {".", attr_directory | attr_hidden, 0, {line("File Read Only or Hidden: .hid")}},
+        {"d\\..", attr_directory | attr_readonly, 0, {line("File Read Only or Hidden: .hid")}},
+    };
+    for (const auto& c : cases) {
+        fake.debug_lines.clear();
+        fake.calls.clear();
+        fake.entries = {fake_platform::entry(".hid", c.attributes)};
+        EXPECT_EQ(FileDeleteWC(c.pattern), c.result) << c.pattern;
+        EXPECT_EQ(fake.count("delete"), 0u) << c.pattern;
+        EXPECT_EQ(lines(), c.lines) << c.pattern;
+        EXPECT_EQ(fake.open_handles(), 0);
+    }
+}
+
 // --- The real backend, real directories; the diagnostic line is caught on
 // its way to the debugger-output stream.
 
 class DeleteOnDisk : public ::testing::Test {
 protected:
+    const std::string sep{static_cast<char>(fs::path::preferred_separator)};
     temp_dir dir;
     debugger_capture capture;
     std::vector<std::string>& lines = capture.lines;
@@ -236,6 +264,71 @@ TEST_F(DeleteOnDisk, MixedSeparatorsNameTheEntryFound) {
     EXPECT_EQ(FileDeleteWC(pattern.c_str()), 1);
     EXPECT_TRUE(list_names(dir / "sub").empty());
     EXPECT_EQ(list_names(dir.path()), (std::vector<std::string>{"sub", "x1.tmp"}));
+}
+
+// "." or ".." as the last component names a directory; the entries named
+// like it inside it, or inside its parent, are never touched.
+TEST_F(DeleteOnDisk, DotComponentsNeverReachInsideTheDirectory) {
+    fs::create_directories(dir / ".hid");
+    write_file(dir / ".hid" / ".hid");
+    fs::create_directories(dir / "two" / "sub");
+    write_file(dir / "two" / "sub" / "two");
+    EXPECT_EQ(FileDeleteWC((dir.prefix() + ".hid" + sep + ".").c_str()), 0);
+    EXPECT_EQ(lines, std::vector<std::string>{"UNKNOWN /File Read Only or Hidden: .hid\r\n"});
+    EXPECT_EQ(FileDeleteWC((dir.prefix() + "two" + sep + "sub" + sep + "..").c_str()), 1);
+    EXPECT_EQ(list_names(dir / ".hid"), std::vector<std::string>{".hid"});
+    EXPECT_EQ(list_names(dir / "two" / "sub"), std::vector<std::string>{"two"});
+}
+
+// A directory on the pattern's path, owned by someone else, is renamed
+// after the first deletion and a link to the caller's own directory put in
+// its place.  The walk goes on in the directory it enumerated (or the
+// rename is refused): it never deletes in the link's target.
+namespace swap_hook {
+std::string swapped, target;
+int deletions = 0;
+std::error_code rename_error, link_error;
+int (*real_delete)(handle, const char*, const char*) = nullptr;
+int delete_then_swap(handle find, const char* path, const char* name) {
+    int deleted = real_delete(find, path, name);
+    if (++deletions == 1) {
+        fs::rename(swapped, swapped + ".old", rename_error);
+        if (!rename_error) fs::create_directory_symlink(target, swapped, link_error);
+    }
+    return deleted;
+}
+}  // namespace swap_hook
+
+TEST_F(DeleteOnDisk, DirectorySwappedForALinkNeverRedirectsTheWalk) {
+    const std::vector<std::string> names{"a", "b", "c", "d"};
+    // The listed directory itself, then the one above it.
+    for (const char* component : {"att/sub", "att"}) {
+        temp_dir root;
+        fs::create_directories(root / "att" / "sub");
+        fs::create_directories(root / "mine" / "sub");
+        for (const auto& n : names) {
+            write_file(root / "att" / "sub" / n);
+            write_file(root / "mine" / "sub" / n);
+        }
+        bool leaf = std::string(component) == "att/sub";
+        swap_hook::swapped = (leaf ? root / "att" / "sub" : root / "att").string();
+        swap_hook::target = (leaf ? root / "mine" / "sub" : root / "mine").string();
+        swap_hook::deletions = 0;
+        swap_hook::link_error.clear();
+        swap_hook::real_delete = sys.delete_found_file;
+        sys.delete_found_file = &swap_hook::delete_then_swap;
+        int result = FileDeleteWC(((root / "att" / "sub").string() + sep + "*").c_str());
+        sys.delete_found_file = swap_hook::real_delete;
+
+        EXPECT_EQ(list_names(root / "mine" / "sub"), names) << component << ": the walk followed the link";
+        EXPECT_EQ(result, 1) << component;
+        EXPECT_FALSE(swap_hook::link_error) << component << ": " << swap_hook::link_error.message();
+        // Every file of the enumerated directory went, wherever it is now.
+        fs::path enumerated = swap_hook::rename_error ? root / "att" / "sub"
+                              : leaf                  ? root / "att" / "sub.old"
+                                                      : root / "att.old" / "sub";
+        EXPECT_TRUE(list_names(enumerated).empty()) << component;
+    }
 }
 
 TEST_F(DeleteOnDisk, NoMatchReportsThePattern) {

@@ -53,7 +53,7 @@ TEST(PasteArgs, NullArgumentsWriteNothing) {
 TEST(FileDeleteWC, NullPatternFailsWithoutTouchingTheFileSystem) {
     fake_platform fake;
     EXPECT_EQ(FileDeleteWC(nullptr), 0);
-    EXPECT_EQ(fake.count("delete_file"), 0u);
+    EXPECT_EQ(fake.count("delete_found_file"), 0u);
     EXPECT_EQ(fake.open_handles(), 0);
 }
 

@@ -73,7 +73,7 @@ std::uint32_t find_error(const std::string& pattern) {
 }
 
 std::uint32_t delete_error(const std::string& path) {
-    int deleted = sys.delete_file(path.c_str());
+    int deleted = delete_file(path.c_str());
     EXPECT_EQ(deleted, 0) << path << " was deleted";
     return deleted ? err::success : sys.get_last_error();
 }
@@ -241,7 +241,7 @@ TEST(PlatformFindEnumeration, DeletingWhileEnumeratingVisitsEveryEntryOnce) {
     ASSERT_TRUE(find);
     do {
         seen.push_back(data.name);
-        EXPECT_EQ(sys.delete_file((dir.prefix() + data.name).c_str()), 1) << data.name;
+        EXPECT_EQ(delete_file((dir.prefix() + data.name).c_str()), 1) << data.name;
     } while (sys.find_next_file(find.get(), &data));
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(test::list_names(dir.path()).empty());
@@ -276,7 +276,7 @@ TEST(PlatformDeleteFile, RemovesTheFile) {
     temp_dir dir;
     write_file(dir / "gone.txt");
     write_file(dir / "kept.txt");
-    EXPECT_EQ(sys.delete_file((dir.prefix() + "gone.txt").c_str()), 1);
+    EXPECT_EQ(delete_file((dir.prefix() + "gone.txt").c_str()), 1);
     EXPECT_EQ(test::list_names(dir.path()), (std::vector<std::string>{"kept.txt"}));
 }
 
@@ -286,8 +286,8 @@ TEST(PlatformDeleteFile, AcceptsBothSeparators) {
     write_file(dir / "sub" / "a.txt");
     write_file(dir / "sub" / "b.txt");
     const std::string root = dir.path().string();
-    EXPECT_EQ(sys.delete_file((root + "/sub\\a.txt").c_str()), 1);
-    EXPECT_EQ(sys.delete_file((root + "\\sub/b.txt").c_str()), 1);
+    EXPECT_EQ(delete_file((root + "/sub\\a.txt").c_str()), 1);
+    EXPECT_EQ(delete_file((root + "\\sub/b.txt").c_str()), 1);
     EXPECT_TRUE(test::list_names(dir / "sub").empty());
 }
 
@@ -318,8 +318,8 @@ TEST(PlatformDeleteFile, DotComponentsAreResolvedAsText) {
     write_file(dir / "b.txt");
     // "missing\.." names the directory it stands in, whether or not
     // "missing" exists; "." names the directory itself.
-    EXPECT_EQ(sys.delete_file((dir.prefix() + "missing\\..\\a.txt").c_str()), 1);
-    EXPECT_EQ(sys.delete_file((dir.prefix() + ".\\b.txt").c_str()), 1);
+    EXPECT_EQ(delete_file((dir.prefix() + "missing\\..\\a.txt").c_str()), 1);
+    EXPECT_EQ(delete_file((dir.prefix() + ".\\b.txt").c_str()), 1);
     EXPECT_TRUE(test::list_names(dir.path()).empty());
 }
 
@@ -374,7 +374,7 @@ TEST(PlatformPosixFileSystem, LinkToFileIsRemovedNotItsTarget) {
     write_file(dir / "target.txt", "data");
     fs::create_symlink(dir / "target.txt", dir / "link.txt");
     EXPECT_EQ(attributes_of(dir, "link.txt"), attr_reparse_point | attr_archive);
-    EXPECT_EQ(sys.delete_file((dir.prefix() + "link.txt").c_str()), 1);
+    EXPECT_EQ(delete_file((dir.prefix() + "link.txt").c_str()), 1);
     EXPECT_FALSE(fs::is_symlink(fs::symlink_status(dir / "link.txt")));
     EXPECT_EQ(test::read_file(dir / "target.txt"), "data");
 }
@@ -397,7 +397,7 @@ TEST(PlatformPosixFileSystem, BrokenLinkIsListedAndRemoved) {
     temp_dir dir;
     fs::create_symlink(dir / "nowhere", dir / "dangling");
     EXPECT_EQ(attributes_of(dir, "dangling"), attr_reparse_point | attr_archive);
-    EXPECT_EQ(sys.delete_file((dir.prefix() + "dangling").c_str()), 1);
+    EXPECT_EQ(delete_file((dir.prefix() + "dangling").c_str()), 1);
     EXPECT_TRUE(test::list_names(dir.path()).empty());
 }
 

@@ -37,7 +37,7 @@ TEST_F(Win32Delete, FileOpenWithoutShareDeleteIsRefusedAndReported) {
     ASSERT_NE(opened, INVALID_HANDLE_VALUE) << "error " << GetLastError();
     unique_handle held(opened);
 
-    EXPECT_EQ(sys.delete_file(held_path.c_str()), 0);
+    EXPECT_EQ(delete_file(held_path.c_str()), 0);
     EXPECT_EQ(sys.get_last_error(), err::sharing_violation);
     // a.tmp goes, b.tmp stops the walk, c.tmp is never reached.
     EXPECT_EQ(FileDeleteWC((dir.prefix() + "*.tmp").c_str()), 0);
@@ -45,7 +45,7 @@ TEST_F(Win32Delete, FileOpenWithoutShareDeleteIsRefusedAndReported) {
     EXPECT_EQ(lines, std::vector<std::string>{refused_line("b.tmp")});
 
     held.reset();
-    EXPECT_EQ(sys.delete_file(held_path.c_str()), 1);
+    EXPECT_EQ(delete_file(held_path.c_str()), 1);
 }
 
 // A directory whose attribute word is more than FILE_ATTRIBUTE_DIRECTORY is
@@ -76,7 +76,7 @@ TEST_P(Win32DirectoryAttributes, DirectoryWithAFurtherBitIsRefusedAndReported) {
                      << "); Wine keeps only the hidden and system bits of directories";
     }
 
-    EXPECT_EQ(sys.delete_file(path.c_str()), 0);
+    EXPECT_EQ(delete_file(path.c_str()), 0);
     EXPECT_EQ(sys.get_last_error(), err::access_denied);
     EXPECT_EQ(FileDeleteWC((dir.prefix() + "*").c_str()), 0);
     EXPECT_EQ(list_names(dir.path()), std::vector<std::string>{c.name});

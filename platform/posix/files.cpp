@@ -141,21 +141,6 @@ bool mask_matches(const char* mask, const char* name) {
     return *mask == '\0';
 }
 
-// "." first, ".." second, then the names in case-insensitive order, ties
-// broken by the exact bytes so that the order never depends on readdir.
-int dot_rank(const char* name) {
-    if (!is_dot_entry(name)) return 2;
-    return name[1] == '\0' ? 0 : 1;
-}
-
-bool sorts_before(const char* a, const char* b) {
-    int rank_a = dot_rank(a), rank_b = dot_rank(b);
-    if (rank_a != rank_b) return rank_a < rank_b;
-    std::size_t i = 0;
-    while (a[i] != '\0' && fold(a[i]) == fold(b[i])) ++i;
-    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
-    return std::strcmp(a, b) < 0;
-}
 
 // ---------------------------------------------------------------- attributes
 
@@ -185,129 +170,149 @@ int entry_attributes(int directory, const char* name, std::uint32_t* out) {
 
 // ---------------------------------------------------------------- snapshot
 //
-// The entries an enumeration yields are read in full when it begins, as Wine
-// reads them, so that deleting entries while enumerating is safe.  They live
-// in one heap block: a header, the records (attribute word, name, NUL,
-// padded to 4 bytes), then the records' offsets in the order they are
-// handed out.  It is the only allocation an enumeration makes; FindFirstFileA
-// allocates as well.
+// The names an enumeration yields are read in full when it begins, as Wine
+// reads them, so that deleting entries while enumerating is safe.  The
+// directory stays open for the enumeration's lifetime: every entry is
+// looked up, and deleted, relative to it, so renaming or replacing a
+// component of the pattern's path meanwhile never leads the enumeration or
+// a deletion anywhere else.  An entry's attribute word is read when it is
+// handed out, one stat per entry, and kept for the deletion that normally
+// follows at once.
+//
+// The names live in one growing block, the sort items in another; the
+// snapshot itself is a third.  These are the only allocations an
+// enumeration makes; FindFirstFileA allocates as well.
 
-struct snapshot_header {
-    std::size_t count;
-    std::size_t next;
-    std::size_t index_offset;
+// "." first, ".." second, then the names in case-insensitive order (ASCII
+// upper case, as NTFS and Wine compare), ties broken by the exact bytes so
+// that the order never depends on the order the directory lists them.  Each
+// name's first eight folded bytes are packed, big-endian, into a key made
+// once, so that most comparisons are one integer comparison.
+struct sort_item {
+    std::uint64_t key;
+    std::uint32_t offset;  // of the name in the names block
+    std::uint16_t length;
+    std::uint16_t rank;  // 0 ".", 1 "..", 2 any other name
 };
 
-constexpr std::size_t record_size(std::size_t name_length) {
-    return (sizeof(std::uint32_t) + name_length + 1 + 3) & ~std::size_t{3};
+struct snapshot {
+    char* names;
+    std::size_t names_used;
+    std::size_t names_capacity;
+    sort_item* items;
+    std::size_t count;
+    std::size_t capacity;
+    std::size_t next;
+    // The entry handed out last and the attribute word read for it, valid
+    // while `yielded` is not 0 (it is that entry's index plus one).
+    std::size_t yielded;
+    std::uint32_t yielded_attributes;
+};
+
+std::uint64_t sort_key(const char* name) {
+    std::uint64_t key = 0;
+    bool ended = false;
+    for (int i = 0; i < 8; ++i) {
+        ended = ended || name[i] == '\0';
+        key = key << 8 | (ended ? 0u : fold(name[i]));
+    }
+    return key;
 }
 
-class snapshot_builder {
-public:
-    snapshot_builder() = default;
-    snapshot_builder(const snapshot_builder&) = delete;
-    snapshot_builder& operator=(const snapshot_builder&) = delete;
-    ~snapshot_builder() { std::free(block_); }
+int dot_rank(const char* name) {
+    if (!is_dot_entry(name)) return 2;
+    return name[1] == '\0' ? 0 : 1;
+}
 
-    std::size_t count() const { return count_; }
+bool sorts_before(const char* names, const sort_item& a, const sort_item& b) {
+    if (a.rank != b.rank) return a.rank < b.rank;
+    if (a.key != b.key) return a.key < b.key;
+    // The first eight bytes (or the whole of two short names) are equal
+    // but for case; the rest is compared the same way.
+    const char* x = names + a.offset;
+    const char* y = names + b.offset;
+    std::size_t shorter = a.length < b.length ? a.length : b.length;
+    for (std::size_t i = 8; i < shorter; ++i)
+        if (fold(x[i]) != fold(y[i])) return fold(x[i]) < fold(y[i]);
+    if (a.length != b.length) return a.length < b.length;
+    return std::strcmp(x, y) < 0;
+}
 
-    bool append(std::uint32_t attributes, const char* name) {
-        std::size_t length = std::strlen(name);
-        if (!reserve(used_ + record_size(length))) return false;
-        std::memcpy(block_ + used_, &attributes, sizeof attributes);
-        std::memcpy(block_ + used_ + sizeof attributes, name, length + 1);
-        used_ += record_size(length);
-        ++count_;
-        return true;
-    }
+void free_snapshot(snapshot* s) {
+    if (s == nullptr) return;
+    std::free(s->names);
+    std::free(s->items);
+    std::free(s);
+}
 
-    // Builds the index in enumeration order; a mask without wildcards keeps
-    // one entry, the exact spelling when there is one (a case-sensitive file
-    // system may hold several names that differ only in case).  Returns 0 or
-    // a Win32 code.
-    std::uint32_t finish(const char* mask) {
-        if (!reserve(used_ + count_ * sizeof(std::uint32_t))) return err::not_enough_memory;
-        auto* index = reinterpret_cast<std::uint32_t*>(block_ + used_);
-        std::size_t offset = sizeof(snapshot_header);
-        for (std::size_t i = 0; i < count_; ++i) {
-            index[i] = static_cast<std::uint32_t>(offset);
-            offset += record_size(std::strlen(name_at(offset)));
+// Grows a block to hold at least `needed` elements of `size` bytes.
+bool reserve(void** block, std::size_t* capacity, std::size_t needed, std::size_t size) {
+    if (needed <= *capacity) return true;
+    std::size_t grown = *capacity * 2 > needed ? *capacity * 2 : needed;
+    if (grown < 256) grown = 256;
+    void* p = std::realloc(*block, grown * size);
+    if (p == nullptr) return false;
+    *block = p;
+    *capacity = grown;
+    return true;
+}
+
+bool append_name(snapshot* s, const char* name) {
+    std::size_t length = std::strlen(name);
+    if (!reserve(reinterpret_cast<void**>(&s->names), &s->names_capacity, s->names_used + length + 1, 1) ||
+        !reserve(reinterpret_cast<void**>(&s->items), &s->capacity, s->count + 1, sizeof(sort_item)))
+        return false;
+    std::memcpy(s->names + s->names_used, name, length + 1);
+    s->items[s->count++] = sort_item{sort_key(name), static_cast<std::uint32_t>(s->names_used),
+                                     static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(dot_rank(name))};
+    s->names_used += length + 1;
+    return true;
+}
+
+// Puts the names in enumeration order.  A mask without wildcards keeps one
+// entry, the exact spelling when there is one (a case-sensitive file system
+// may hold several names that differ only in case).
+void finish_snapshot(snapshot* s, const char* mask) {
+    const char* names = s->names;
+    std::sort(s->items, s->items + s->count,
+              [names](const sort_item& a, const sort_item& b) { return sorts_before(names, a, b); });
+    if (has_wildcard(mask) || s->count <= 1) return;
+    for (std::size_t i = 0; i < s->count; ++i) {
+        if (std::strcmp(names + s->items[i].offset, mask) == 0) {
+            s->items[0] = s->items[i];
+            break;
         }
-        std::sort(index, index + count_,
-                  [this](std::uint32_t a, std::uint32_t b) { return sorts_before(name_at(a), name_at(b)); });
-        if (!has_wildcard(mask) && count_ > 1) {
-            std::uint32_t* exact = std::find_if(
-                index, index + count_, [&](std::uint32_t at) { return std::strcmp(name_at(at), mask) == 0; });
-            if (exact != index + count_) index[0] = *exact;
-            count_ = 1;
-        }
-        auto* header = reinterpret_cast<snapshot_header*>(block_);
-        *header = snapshot_header{count_, 0, used_};
-        return 0;
     }
+    s->count = 1;
+}
 
-    // Hands the block over to the enumeration handle.
-    void* release() {
-        void* block = block_;
-        block_ = nullptr;
-        return block;
-    }
-
-private:
-    const char* name_at(std::size_t offset) const { return block_ + offset + sizeof(std::uint32_t); }
-
-    bool reserve(std::size_t size) {
-        if (size <= capacity_) return true;
-        std::size_t capacity = std::max({size, capacity_ * 2, std::size_t{4096}});
-        void* grown = std::realloc(block_, capacity);
-        if (grown == nullptr) return false;
-        block_ = static_cast<char*>(grown);
-        capacity_ = capacity;
-        return true;
-    }
-
-    char* block_ = nullptr;
-    std::size_t used_ = sizeof(snapshot_header);
-    std::size_t capacity_ = 0;
-    std::size_t count_ = 0;
-};
-
-// Reads the directory's matching entries.  Names holding a '\' are left out:
-// no Windows path can name them, and the deletion of such an entry would
-// reach another file.  Takes ownership of directory_fd.  Returns 0 or a
-// Win32 code.
-std::uint32_t read_matches(int directory_fd, const char* mask, bool at_root, snapshot_builder& builder) {
-    DIR* directory = fdopendir(directory_fd);
-    if (directory == nullptr) {
-        int error = errno;
-        close(directory_fd);
-        return translate_errno(error);
-    }
+// Reads the directory's matching names.  Names holding a '\' are left out:
+// no Windows path can name them, and a Windows program that deleted such an
+// entry by its path would reach another file.  Returns 0 or a Win32 code.
+std::uint32_t read_matches(int directory, const char* mask, bool at_root, snapshot* s) {
+    constexpr std::size_t buffer_size = 64 * 1024;
+    char* buffer = static_cast<char*>(std::malloc(buffer_size));
+    if (buffer == nullptr) return err::not_enough_memory;
     std::uint32_t code = 0;
     for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(directory);
-        if (entry == nullptr) {
-            code = translate_errno(errno);
+        ssize_t n = getdents64(directory, buffer, buffer_size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n < 0) code = translate_errno(errno);
             break;
         }
-        const char* name = entry->d_name;
-        // A drive's root has no "." and ".." on Windows; "/" stands for it.
-        if (at_root && is_dot_entry(name)) continue;
-        if (std::strchr(name, '\\') != nullptr || !mask_matches(mask, name)) continue;
-        std::uint32_t attributes = 0;
-        int error = entry_attributes(dirfd(directory), name, &attributes);
-        if (error == ENOENT) continue;  // removed since readdir saw it
-        if (error != 0) {
-            code = translate_errno(error);  // EACCES: a directory without search permission
-            break;
+        for (ssize_t at = 0; at < n && code == 0;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            // A drive's root has no "." and ".." on Windows; "/" stands for it.
+            if (at_root && is_dot_entry(name)) continue;
+            if (std::strchr(name, '\\') != nullptr || !mask_matches(mask, name)) continue;
+            if (!append_name(s, name)) code = err::not_enough_memory;
         }
-        if (!builder.append(attributes, name)) {
-            code = err::not_enough_memory;
-            break;
-        }
+        if (code != 0) break;
     }
-    closedir(directory);
+    std::free(buffer);
     return code;
 }
 
@@ -339,8 +344,9 @@ const char* split_pattern(char* path, char** mask) {
     return directory;
 }
 
-// Takes the snapshot for a checked pattern.  Returns 0 or a Win32 code.
-std::uint32_t take_snapshot(const char* pattern, snapshot_builder& builder) {
+// Opens the pattern's directory and takes the snapshot of its matches.
+// Returns 0 with the open directory in *directory_fd, or a Win32 code.
+std::uint32_t take_snapshot(const char* pattern, snapshot* s, int* directory_fd) {
     char path[max_path];
     if (std::uint32_t code = to_native(pattern, path); code != 0) return code;
     char* mask = nullptr;
@@ -351,40 +357,91 @@ std::uint32_t take_snapshot(const char* pattern, snapshot_builder& builder) {
     std::uint32_t code = 0;
     int fd = open_directory(directory, &code);
     if (fd < 0) return code;
-    code = read_matches(fd, mask, is_root(directory), builder);
-    if (code == 0 && builder.count() == 0) code = err::file_not_found;
-    if (code == 0) code = builder.finish(mask);
-    return code;
+    code = read_matches(fd, mask, is_root(directory), s);
+    if (code == 0 && s->count == 0) code = err::file_not_found;
+    if (code != 0) {
+        close(fd);
+        return code;
+    }
+    finish_snapshot(s, mask);
+    *directory_fd = fd;
+    return 0;
+}
+
+// Hands out the next entry that still exists, with its attribute word.  An
+// entry removed since the snapshot was taken is passed over, as though the
+// snapshot had missed it.  Returns 0, 18 at the end, or the Win32 code of a
+// lookup that failed otherwise (5: a directory without search permission).
+std::uint32_t next_entry(int directory, snapshot* s, find_data* out) {
+    while (s->next < s->count) {
+        const sort_item& item = s->items[s->next++];
+        const char* name = s->names + item.offset;
+        std::uint32_t attributes = 0;
+        int error = entry_attributes(directory, name, &attributes);
+        if (error == ENOENT) continue;
+        if (error != 0) return translate_errno(error);
+        out->attributes = attributes;
+        copy_text(out->name, sizeof out->name, name);
+        s->yielded = s->next;
+        s->yielded_attributes = attributes;
+        return 0;
+    }
+    s->yielded = 0;
+    return err::no_more_files;
 }
 
 // ---------------------------------------------------------------- deletion
 
-// ENOENT means a missing file when its directory exists and a missing path
-// (3) when it does not, as Windows tells the two apart.
-std::uint32_t missing_code(const char* path, int error) {
+// ENOENT means a missing file while its directory exists, and a missing
+// path (3) once the directory itself is gone, as Windows tells them apart.
+std::uint32_t missing_code(int directory, int error) {
     if (error != ENOENT) return translate_errno(error);
-    char parent[max_path];
-    copy_text(parent, sizeof parent, path);
-    char* slash = std::strrchr(parent, '/');
-    if (slash == nullptr) return err::file_not_found;
-    slash[slash == parent ? 1 : 0] = '\0';
     struct stat st {};
-    return stat(parent, &st) == 0 && S_ISDIR(st.st_mode) ? err::file_not_found : err::path_not_found;
+    return fstat(directory, &st) == 0 && st.st_nlink > 0 ? err::file_not_found : err::path_not_found;
 }
 
-// Removes one native path with DeleteFileA's rules: a directory is refused
-// (5); a file without any write bit is read-only and refused (5) whoever
-// asks, root included, as Windows refuses it; a symbolic link is removed
-// itself and its target is never touched, but a link to a directory is a
-// directory to Windows and refused (5) too.  Returns 0 or a Win32 code.
-std::uint32_t remove_file(const char* path) {
-    struct stat st {};
-    if (lstat(path, &st) != 0) return missing_code(path, errno);
-    if (S_ISDIR(st.st_mode)) return err::access_denied;
-    struct stat target {};
-    if (S_ISLNK(st.st_mode) && stat(path, &target) == 0 && S_ISDIR(target.st_mode)) return err::access_denied;
-    if (!S_ISLNK(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return err::access_denied;
-    if (unlink(path) != 0) return missing_code(path, errno);
+// Removes one entry of an open directory with DeleteFileA's rules, given
+// its attribute word: a directory, or a link to one, is refused (5); so is
+// a file without any write bit, read-only whoever asks, root included, as
+// Windows refuses it; a symbolic link is removed itself and its target is
+// never touched.  unlinkat never follows the name and refuses a directory
+// that took the name meanwhile.  Returns 0 or a Win32 code.
+std::uint32_t remove_entry(int directory, const char* name, std::uint32_t attributes) {
+    if ((attributes & (attr_directory | attr_readonly)) != 0) return err::access_denied;
+    if (unlinkat(directory, name, 0) != 0) return missing_code(directory, errno);
+    return 0;
+}
+
+// Removes one native path with DeleteFileA's rules (see remove_entry),
+// through the path's directory.
+std::uint32_t remove_file(char* path) {
+    char* slash = std::strrchr(path, '/');
+    const char* name = slash != nullptr ? slash + 1 : path;
+    const char* parent = ".";
+    if (slash == path) parent = "/";
+    if (slash != nullptr && slash != path) {
+        *slash = '\0';
+        parent = path;
+    }
+    int directory = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) return errno == ENOENT || errno == ENOTDIR ? err::path_not_found : translate_errno(errno);
+    std::uint32_t attributes = 0;
+    int error = entry_attributes(directory, name, &attributes);
+    std::uint32_t code = error != 0 ? missing_code(directory, error) : remove_entry(directory, name, attributes);
+    close(directory);
+    return code;
+}
+
+// What DeleteFileA refuses in the text of a path before it looks anything
+// up: a wildcard anywhere in the name is an invalid name.
+std::uint32_t check_delete_path(const char* path) {
+    std::uint32_t code = check_path(path);
+    if (code == 0 && has_wildcard(path)) code = err::invalid_name;
+    return code;
+}
+
+int fail(std::uint32_t code) {
+    set_last_error(code);
     return 0;
 }
 
@@ -392,57 +449,80 @@ std::uint32_t remove_file(const char* path) {
 
 handle find_first_file(const char* pattern, find_data* out) noexcept {
     std::uint32_t code = check_path(pattern);
-    snapshot_builder builder;
-    if (code == 0) code = take_snapshot(pattern, builder);
+    auto* s = static_cast<snapshot*>(code == 0 ? std::calloc(1, sizeof(snapshot)) : nullptr);
+    if (code == 0 && s == nullptr) code = err::not_enough_memory;
+    int directory = -1;
+    if (code == 0) code = take_snapshot(pattern, s, &directory);
     object_slot* slot = code == 0 ? claim_slot() : nullptr;
-    if (slot == nullptr) {
-        if (code != 0) set_last_error(code);  // else claim_slot set it
+    if (code == 0 && slot == nullptr) code = get_last_error();
+    // The first entry is looked up now: a directory whose entries cannot be
+    // looked up fails here, as FindFirstFileA fails on it.
+    if (slot != nullptr) code = next_entry(directory, s, out);
+    if (code == err::no_more_files) code = err::file_not_found;
+    if (code != 0) {
+        if (slot != nullptr) release_slot(slot);
+        if (directory >= 0) close(directory);
+        free_snapshot(s);
+        set_last_error(code);
         return nullptr;
     }
-    slot->memory = builder.release();
-    handle find = publish_slot(slot, object_kind::find);
-    find_next_file(find, out);
-    return find;
+    slot->fd = directory;
+    slot->memory = s;
+    return publish_slot(slot, object_kind::find);
 }
 
 int find_next_file(handle find, find_data* out) noexcept {
     object_slot* slot = find_slot(find, object_kind::find);
     if (slot == nullptr) return 0;
-    auto* block = static_cast<char*>(slot->memory);
-    auto* header = reinterpret_cast<snapshot_header*>(block);
-    if (header->next >= header->count) {
-        set_last_error(err::no_more_files);
-        return 0;
-    }
-    const auto* index = reinterpret_cast<const std::uint32_t*>(block + header->index_offset);
-    const char* record = block + index[header->next++];
-    std::memcpy(&out->attributes, record, sizeof out->attributes);
-    copy_text(out->name, sizeof out->name, record + sizeof(std::uint32_t));
-    return 1;
+    std::uint32_t code = next_entry(slot->fd, static_cast<snapshot*>(slot->memory), out);
+    return code == 0 ? 1 : fail(code);
 }
 
 int find_close(handle find) noexcept {
     object_slot* slot = take_slot(find, object_kind::find, object_kind::find);
     if (slot == nullptr) return 0;
-    std::free(slot->memory);
+    free_snapshot(static_cast<snapshot*>(slot->memory));
+    close(slot->fd);
     release_slot(slot);
     return 1;
 }
 
-int delete_file(const char* path) noexcept {
-    std::uint32_t code = check_path(path);
-    // Windows refuses a wildcard anywhere in the name as an invalid name.
-    if (code == 0 && has_wildcard(path)) code = err::invalid_name;
-    if (code == 0) {
-        char native[max_path];
-        code = to_native(path, native);
-        if (code == 0) code = remove_file(native);
+// The entry is removed relative to the enumeration's directory; of the
+// path's text only what DeleteFileA refuses before any lookup counts: its
+// length (206) and a wildcard in the name (123).  For the entry just handed
+// out, the attribute word read then decides; any other name is looked up
+// afresh.
+int delete_found_file(handle find, const char* path, const char* name) noexcept {
+    object_slot* slot = find_slot(find, object_kind::find);
+    if (slot == nullptr) return 0;
+    std::uint32_t code = 0;
+    if (path == nullptr || bounded_length(path, max_path) >= max_path) code = err::filename_exced_range;
+    // A name is one component: anything else cannot be an entry.
+    if (code == 0 && (name == nullptr || name[0] == '\0' || std::strchr(name, '/') != nullptr || has_wildcard(name)))
+        code = err::invalid_name;
+    if (code != 0) return fail(code);
+    auto* s = static_cast<snapshot*>(slot->memory);
+    std::uint32_t attributes = 0;
+    if (s->yielded != 0 && std::strcmp(s->names + s->items[s->yielded - 1].offset, name) == 0) {
+        attributes = s->yielded_attributes;
+    } else if (int error = entry_attributes(slot->fd, name, &attributes); error != 0) {
+        return fail(missing_code(slot->fd, error));
     }
-    if (code != 0) {
-        set_last_error(code);
-        return 0;
-    }
-    return 1;
+    code = remove_entry(slot->fd, name, attributes);
+    return code == 0 ? 1 : fail(code);
 }
 
 }  // namespace ov::backend
+
+namespace ov {
+
+int delete_file(const char* path) {
+    std::uint32_t code = backend::check_delete_path(path);
+    char native[max_path];
+    if (code == 0) code = backend::to_native(path, native);
+    if (code == 0) code = backend::remove_file(native);
+    if (code != 0) return backend::fail(code);
+    return 1;
+}
+
+}  // namespace ov

@@ -59,9 +59,13 @@ struct fake_calls {
         --w.open_handles_;
         return 1;
     }
-    static int delete_file(const char* path) {
+    static int delete_found_file(handle h, const char* path, const char* name) {
         auto& w = world();
-        w.calls.push_back(std::string("delete_file ") + path);
+        w.calls.push_back(std::string("delete_found_file ") + path);
+        if (h != &find_object) throw std::logic_error("delete_found_file on a foreign handle");
+        const std::size_t name_length = std::strlen(name);
+        if (std::strlen(path) < name_length || std::strcmp(path + std::strlen(path) - name_length, name) != 0)
+            throw std::logic_error("delete_found_file: the path does not end in the name");
         auto it = w.delete_errors.find(path);
         if (it != w.delete_errors.end()) {
             last_error = it->second;
@@ -183,7 +187,7 @@ fake_platform::fake_platform() : saved_(sys) {
     if (current != nullptr) throw std::logic_error("fake platforms do not nest");
     current = this;
     sys = syscalls{&fake_calls::find_first_file,      &fake_calls::find_next_file,
-                   &fake_calls::find_close,           &fake_calls::delete_file,
+                   &fake_calls::find_close,           &fake_calls::delete_found_file,
                    &fake_calls::get_last_error,       &fake_calls::open_file_mapping,
                    &fake_calls::map_view_of_file,     &fake_calls::unmap_view_of_file,
                    &fake_calls::close_handle,         &fake_calls::open_event,
