@@ -29,6 +29,20 @@
 // A section header whose closing ']' lies beyond that limit names a section
 // no lookup matches; section and key names of more than 255 characters are
 // not looked up at all (the default comes back).
+//
+// Only a regular file is read (a symbolic link to one is followed), and at
+// most 1 MiB of it, far above any real WIN.INI.  The reader runs inside the
+// host's process at its first message, so the file must never make it wait
+// or spin: it is opened without blocking (a FIFO without a writer would
+// hold the open, a FIFO whose writer stays silent the first read, for
+// ever), never as the host's controlling terminal, and judged by fstat on
+// the descriptor it opened, so that nothing can be swapped in between the
+// check and the read.  A FIFO, a socket, a device (/dev/zero never ends),
+// a directory, a file that cannot be opened or read, and a file larger
+// than the bound, by its size at the open or because it grew past the
+// bound while being read, all count as a missing file: the default comes
+// back, as GetProfileIntA gives it when it cannot read WIN.INI.  Windows
+// has no such bound; it is this backend's protection of the host.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +62,9 @@ namespace {
 constexpr std::size_t line_capacity = 1024;
 constexpr std::size_t name_limit = 255;
 constexpr std::size_t value_buffer = 30;
+// The most of WIN.INI the reader takes in: a file larger than this reads
+// as a missing one.
+constexpr off_t profile_size_limit = off_t{1} << 20;
 
 bool is_blank(char c) {
     auto u = static_cast<unsigned char>(c);
@@ -224,24 +241,38 @@ private:
     std::size_t value_length_ = 0;
 };
 
-// Feeds the file to the reader; false when it cannot be read.
+// Feeds the file to the reader; false when it is no regular file, cannot
+// be read, or is larger than profile_size_limit.
 bool read_profile(profile_reader& reader) {
     char path[4096];
     if (!profile_file_path(path, sizeof path)) return false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
+    struct stat st {};
+    bool readable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= profile_size_limit;
+    off_t total = 0;
     char chunk[4096];
     bool first = true;
-    while (!reader.done()) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
+    while (readable && !reader.done()) {
+        // Never more than one byte past the bound, which is enough to see
+        // a file that grew past it.
+        off_t left = profile_size_limit + 1 - total;
+        std::size_t wanted = left < static_cast<off_t>(sizeof chunk) ? static_cast<std::size_t>(left) : sizeof chunk;
+        ssize_t n = read(fd, chunk, wanted);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) readable = false;
         if (n <= 0) break;
+        total += n;
+        if (total > profile_size_limit) {
+            readable = false;
+            break;
+        }
         std::size_t skip = first && n >= 3 && std::memcmp(chunk, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
         first = false;
         reader.feed(chunk + skip, static_cast<std::size_t>(n) - skip);
     }
     close(fd);
-    return true;
+    return readable;
 }
 
 // A query name without its surrounding blanks, as Wine looks it up; false
