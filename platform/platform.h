@@ -166,6 +166,14 @@ int delete_file(const char* path);
 handle create_file_mapping(const char* name, std::uint32_t size);
 // CreateEventA, owner-only; 183 as above when it existed.
 handle create_event(const char* name, bool manual_reset, bool initially_signalled);
+// Where the named objects live, for messages and tests: on POSIX the
+// directory of the user's place (1); Windows keeps them in the session's
+// namespace, which has no path (0, and an empty text).
+int object_place(char* text, std::size_t size);
+// Why the objects cannot be created here, when the platform can tell: on
+// POSIX, which directory of the user's place belongs to someone else, is
+// no directory, or is open to others.  Empty otherwise.
+void explain_object_place(char* text, std::size_t size);
 // A window that receives registered messages, with no display: a
 // message-only window on Windows.  Returns its nonzero 32-bit handle, or 0.
 hwnd32 create_message_window();

@@ -256,5 +256,109 @@ TEST(PosixDebugOutput, FullPipeDropsTheLineAtOnce) {
     EXPECT_EQ(stream.drain(), filled) << "the line, or part of it, went into the full pipe";
 }
 
+// --- Named objects
+
+std::string place_of_this_process() {
+    char place[4096];
+    EXPECT_EQ(object_place(place, sizeof place), 1);
+    return place;
+}
+
+// Files that are no object, where a client looks for one: opening them
+// neither blocks nor follows them, and they count as absent.  The host
+// shares this process's place (ctest gives the tests a namespace of their
+// own), which an event made here brings into being.
+TEST(PosixHost, FilesThatAreNoObjectsNeverHoldTheClient) {
+    unique_handle maker(create_event(("OvPlaceMaker." + std::to_string(current_process_id())).c_str(), true, false));
+    ASSERT_TRUE(maker);
+    const fs::path mapping = fs::path(place_of_this_process()) / "obj.OvLoggerMappedFile";
+    temp_dir target;
+    write_file(target / "elsewhere");
+    struct hostile {
+        const char* what;
+        std::function<int(const char*)> make;
+    };
+    const hostile cases[] = {
+        {"a FIFO as the mapping", [](const char* p) { return mkfifo(p, 0600); }},
+        {"a link as the mapping", [&](const char* p) { return symlink((target / "elsewhere").c_str(), p); }},
+    };
+    for (const hostile& c : cases) {
+        ASSERT_FALSE(fs::exists(fs::symlink_status(mapping))) << "a logger runs in this namespace";
+        ASSERT_EQ(c.make(mapping.c_str()), 0) << c.what << ": errno " << errno;
+        temp_dir dir;
+
+        run_result r = run({program_path("ovhost").string(), "delete", dir.prefix() + "*.none"}, {}, 20000);
+
+        EXPECT_TRUE(r.finished) << c.what << ": the host did not finish within 20 s";
+        EXPECT_EQ(r.exit_code, 1) << c.what;
+        EXPECT_EQ(r.out, "0\n") << c.what;
+        fs::remove(mapping);
+    }
+    EXPECT_EQ(read_file(target / "elsewhere"), "x");
+}
+
+// An event's file shrunk under a client that holds it open: every use of
+// the event fails, instead of touching a page the file no longer has.
+TEST(PosixObjects, EventShrunkUnderItsHandleFailsInsteadOfFaulting) {
+    const std::string name = "OvShrunk." + std::to_string(current_process_id());
+    unique_handle created(create_event(name.c_str(), false, false));
+    ASSERT_TRUE(created);
+    unique_handle opened(sys.open_event(event_all_access, name.c_str()));
+    ASSERT_TRUE(opened);
+    fs::path file = fs::path(place_of_this_process()) / ("obj." + name);
+    ASSERT_TRUE(fs::exists(file));
+
+    // Shrunk while a wait sleeps on it.
+    std::future<std::uint32_t> waited =
+        std::async(std::launch::async, [&] { return sys.wait_for_single_object(opened.get(), 1500); });
+    std::this_thread::sleep_for(200ms);
+    fs::resize_file(file, 0);
+    EXPECT_EQ(waited.get(), wait_failed);
+    EXPECT_EQ(sys.set_event(opened.get()), 0);
+    EXPECT_EQ(sys.reset_event(created.get()), 0);
+    EXPECT_EQ(sys.wait_for_single_object(opened.get(), 0), wait_failed);
+    EXPECT_EQ(sys.get_last_error(), err::invalid_handle);
+}
+
+// The user's place, taken by another user before this one ever used it: a
+// logger of this user refuses to start and names the directory and its
+// owner.  Acting as two users takes root.
+TEST(PosixHost, PlaceTakenByAnotherUserIsNamedWithItsOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "acting as two other users needs root";
+    if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs setpriv (util-linux) to run as another user";
+    const unsigned victim = 47001, other = 47002;
+    const std::string runtime = "/run/user/" + std::to_string(victim);
+    if (fs::exists(runtime)) GTEST_SKIP() << runtime << " exists already";
+    const fs::path taken = "/dev/shm/ovdelete-" + std::to_string(victim);
+    if (!fs::is_directory("/dev/shm") || fs::exists(taken)) GTEST_SKIP() << "needs /dev/shm without " << taken;
+    fs::create_directory(taken);
+    ASSERT_EQ(chown(taken.c_str(), other, other), 0) << "errno " << errno;
+    fs::permissions(taken, fs::perms::owner_all, fs::perm_options::replace);
+    const std::vector<std::string> as_victim = {"/usr/bin/setpriv", "--reuid=" + std::to_string(victim),
+                                                "--regid=" + std::to_string(victim), "--clear-groups",
+                                                program_path("ovlogger").string(), "--count", "1"};
+
+    run_result refused = run(as_victim, {}, 20000);
+
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.err.find(taken.string()), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("uid " + std::to_string(other)), std::string::npos) << refused.err;
+
+    // With a runtime directory of its own, the taken name no longer matters.
+    bool made_run_user = !fs::exists("/run/user");
+    fs::create_directories(runtime);
+    ASSERT_EQ(chown(runtime.c_str(), victim, victim), 0) << "errno " << errno;
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    std::vector<std::string> place_query = as_victim;
+    place_query.resize(place_query.size() - 2);
+    place_query.push_back("--place");
+    run_result place = run(place_query, {}, 20000);
+    EXPECT_EQ(place.out.rfind(runtime + "/ovdelete", 0), 0u) << place.out;
+
+    fs::remove_all(runtime);
+    if (made_run_user) fs::remove("/run/user");
+    fs::remove_all(taken);
+}
+
 }  // namespace
 }  // namespace ov::test

@@ -43,6 +43,8 @@ struct object_slot {
     // The event's shared page, or the enumeration's snapshot.
     void* memory = nullptr;
     std::size_t memory_size = 0;
+    // A mapping's size in bytes, as it was when the handle was opened.
+    std::size_t object_size = 0;
     // The access the handle was opened with (file_map_* or event rights).
     std::uint32_t access = 0;
     // Handles returned by create_* remove the object's name when closed.
@@ -64,16 +66,22 @@ object_slot* take_slot(handle h, object_kind kind, object_kind other_kind) noexc
 // Returns a taken or claimed slot to the free list.
 void release_slot(object_slot* slot) noexcept;
 
-// --- user_directory.cpp: the per-user namespace of named objects.
-//
-// Named mappings, events and windows of one user live as files in one
-// directory, /dev/shm/ovdelete-<uid> (or /tmp/ovdelete-<uid> where there is
-// no /dev/shm), mode 0700 and owned by that user.  Opens that directory,
-// after checking that it is what it claims to be, and writes its path to
-// path (when path is not nullptr).  With create, makes it first.  Returns a
-// descriptor, or -1 with the last error set: 2 when it does not exist and
-// create is false, 5 when it is not a private directory of this user.
-int open_user_directory(bool create, char* path, std::size_t path_size) noexcept;
+// --- user_directory.cpp: the per-user place of named objects.
+
+// Room for the place's path and a name in it.
+inline constexpr std::size_t object_path_capacity = 256;
+
+// The place's directory, held open for the life of the process (the caller
+// never closes it); with create, made first where it is missing.  -1 with
+// the last error set: 2 when it does not exist, 5 when it is not a private
+// directory of this user.
+int object_directory(bool create) noexcept;
+// After a name was not found in the held directory: true when that
+// directory has been removed since (looked at no more than once a second),
+// in which case the next object_directory() opens the place afresh.
+bool object_directory_gone() noexcept;
+// The place's path, for sockets, which are reached by path.
+const char* object_directory_path() noexcept;
 
 // --- time, shared by the waits
 

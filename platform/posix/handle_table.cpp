@@ -30,6 +30,7 @@ void reset_fields(object_slot* slot) noexcept {
     slot->fd = -1;
     slot->memory = nullptr;
     slot->memory_size = 0;
+    slot->object_size = 0;
     slot->access = 0;
     slot->owner = false;
     slot->device = 0;

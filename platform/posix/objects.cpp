@@ -3,13 +3,25 @@
 // CreateEventA, OpenEventA, WaitForSingleObject, SetEvent, ResetEvent and
 // CloseHandle.
 //
-// Each named object is a file in the user's private directory (see
-// open_user_directory): "map.<name>" holds a mapping's bytes, "event.<name>"
-// an event's shared page.  Names are case-sensitive, as Windows' are; the
-// "Local\" prefix names the same object as no prefix.  In the file name every
-// character outside [A-Za-z0-9._-] is written as %XX, so any name becomes
-// one file name; a name whose escaped form does not fit a file name is
-// refused with 206.
+// Each named object is a regular file "obj.<name>" in the user's place
+// (user_directory.cpp): a mapping's bytes, or an event's shared page.  Its
+// kind is in its permission bits, 0600 for a mapping and 0640 for an event
+// (the place itself is closed to everyone else), so that one lookup tells a
+// missing name (2) from a name of the other kind (6).  Names are case-
+// sensitive, as Windows' are; the "Local\" prefix names the same object as
+// no prefix.  In the file name every character outside [A-Za-z0-9._-] is
+// written as %XX, so any name becomes one file name; a name whose escaped
+// form does not fit a file name is refused with 206.
+//
+// Opening never blocks and never follows a link: a FIFO, a device, a link or
+// a file of another user under an object's name is no object (2).  Sizes are
+// checked before use, because touching a mapped page past the end of a file
+// raises SIGBUS: an event's page when it is opened and again before each
+// time it is touched; a mapping's size when it is opened, and a view never
+// covers more than that.  A file shrunk between the check and the touch
+// (a window of nanoseconds for an event, microseconds for a view) can still
+// raise it; only a process of the same user can do that, and it can end
+// the host in simpler ways.
 //
 // Lifetime differs from Windows: there a name lives while any handle to the
 // object is open; here the handle that create_* returned removes the name
@@ -41,24 +53,30 @@ constexpr std::uint32_t event_modify_state = 0x0002;
 constexpr std::uint32_t synchronize = 0x00100000;
 constexpr std::uint32_t infinite = 0xFFFFFFFF;
 
-constexpr char mapping_prefix[] = "map.";
-constexpr char event_prefix[] = "event.";
+constexpr char object_prefix[] = "obj.";
+constexpr mode_t mapping_mode = 0600;
+constexpr mode_t event_mode = 0640;
 
 // The shared page of an event.  `state` is the futex word: 1 signalled, 0
-// not.  The other fields are written before the file gets its name and never
-// change afterwards.  No lock lives here, so a process that dies while using
-// an event cannot leave it blocked.
+// not.  `waiters` counts the threads asleep on it (or about to be), so that
+// setting an event nobody waits for makes no wake call; a waiter that died
+// asleep only costs later sets a needless one.  The other fields are
+// written before the file gets its name and never change afterwards.  No
+// lock lives here, so a process that dies while using an event cannot leave
+// it blocked.  A set wakes one waiter of an auto-reset event; should that
+// waiter die before it takes the signal, the signal stays for the next wait,
+// and the others sleep on to their time-outs.
 struct event_page {
     std::uint32_t state;
     std::uint32_t manual_reset;
     std::uint32_t magic;
-    std::uint32_t reserved;
+    std::uint32_t waiters;
 };
 constexpr std::uint32_t event_magic = 0x4F764576;  // "vEvO"
 
-std::atomic_ref<std::uint32_t> event_state(object_slot* slot) {
-    return std::atomic_ref<std::uint32_t>(static_cast<event_page*>(slot->memory)->state);
-}
+event_page* page_of(object_slot* slot) { return static_cast<event_page*>(slot->memory); }
+
+std::atomic_ref<std::uint32_t> shared_word(std::uint32_t& word) { return std::atomic_ref<std::uint32_t>(word); }
 
 // ---------------------------------------------------------------- names
 
@@ -67,14 +85,14 @@ bool is_plain_name_character(char c) {
            c == '-';
 }
 
-// Writes prefix + escaped name into out.  Returns 0 or a Win32 code.
-std::uint32_t object_file_name(const char* prefix, const char* name, char* out) {
+// Writes "obj." + the escaped name into out.  Returns 0 or a Win32 code.
+std::uint32_t object_file_name(const char* name, char* out) {
     // Unnamed objects are not needed by the library or its tools.
     if (name == nullptr || name[0] == '\0') return err::invalid_parameter;
     if (std::strncmp(name, "Local\\", 6) == 0) name += 6;
     if (bounded_length(name, max_path) >= max_path) return err::filename_exced_range;
     static constexpr char hex[] = "0123456789ABCDEF";
-    copy_text(out, object_file_name_capacity, prefix);
+    copy_text(out, object_file_name_capacity, object_prefix);
     std::size_t n = std::strlen(out);
     for (; *name != '\0'; ++name) {
         auto c = static_cast<unsigned char>(*name);
@@ -91,34 +109,51 @@ std::uint32_t object_file_name(const char* prefix, const char* name, char* out) 
     return 0;
 }
 
-// A missing name is 2, unless the name belongs to an object of the other
-// kind: then Windows answers 6 (ERROR_INVALID_HANDLE).
-std::uint32_t missing_object_code(int directory, const char* other_prefix, const char* name) {
-    char other[object_file_name_capacity];
-    if (object_file_name(other_prefix, name, other) != 0) return err::file_not_found;
-    struct stat st {};
-    if (fstatat(directory, other, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
-        return err::invalid_handle;
+mode_t mode_of(object_kind kind) { return kind == object_kind::event ? event_mode : mapping_mode; }
+
+// What an open file under an object's name is: 0 when it is an object of
+// `kind`, 6 when it is one of the other kind, 2 when it is no object at all
+// (not a regular file of this user, or not of either kind).
+std::uint32_t classify(const struct stat& st, object_kind kind) {
+    if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) return err::file_not_found;
+    mode_t mode = st.st_mode & 07777;
+    if (mode == mode_of(kind)) return 0;
+    if (mode == mapping_mode || mode == event_mode) return err::invalid_handle;
     return err::file_not_found;
 }
 
 // ---------------------------------------------------------------- slots
 
-// Fills a claimed slot from an open object file.  An event's page is mapped
-// here and checked; a mapping's views are made by map_view_of_file.
-// Returns 0 or a Win32 code.
+// An event's page, once its file is known to hold all of it; nullptr and 6
+// when the file has been shrunk (or emptied and refilled) under it.
+event_page* live_page(object_slot* slot) {
+    struct stat st {};
+    if (fstat(slot->fd, &st) != 0 || static_cast<std::size_t>(st.st_size) < sizeof(event_page) ||
+        page_of(slot)->magic != event_magic) {
+        set_last_error(err::invalid_handle);
+        return nullptr;
+    }
+    return page_of(slot);
+}
+
+// Fills a claimed slot from an open object file of the right kind.  An
+// event's page is mapped here and checked; a mapping's size is kept for its
+// views.  Returns 0 or a Win32 code.
 std::uint32_t attach_object(object_slot* slot, int fd, const struct stat& st, object_kind kind) {
     slot->fd = fd;
     slot->device = st.st_dev;
     slot->inode = st.st_ino;
-    if (kind != object_kind::event) return 0;
+    if (kind == object_kind::mapping) {
+        if (st.st_size <= 0) return err::invalid_handle;
+        slot->object_size = static_cast<std::size_t>(st.st_size);
+        return 0;
+    }
     if (static_cast<std::size_t>(st.st_size) < sizeof(event_page)) return err::invalid_handle;
     void* page = mmap(nullptr, sizeof(event_page), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (page == MAP_FAILED) return translate_errno(errno);
     slot->memory = page;
     slot->memory_size = sizeof(event_page);
-    if (static_cast<event_page*>(page)->magic != event_magic) return err::invalid_handle;
-    return 0;
+    return page_of(slot)->magic == event_magic ? 0 : err::invalid_handle;
 }
 
 // Closes what a slot holds and frees it.  The owner's handle also removes
@@ -126,38 +161,33 @@ std::uint32_t attach_object(object_slot* slot, int fd, const struct stat& st, ob
 void detach_object(object_slot* slot) {
     if (slot->memory != nullptr) munmap(slot->memory, slot->memory_size);
     if (slot->owner) {
-        int directory = open_user_directory(false, nullptr, 0);
+        int directory = object_directory(false);
         struct stat st {};
         if (directory >= 0 && fstatat(directory, slot->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             st.st_dev == slot->device && st.st_ino == slot->inode)
             unlinkat(directory, slot->file_name, 0);
-        if (directory >= 0) close(directory);
     }
     if (slot->fd >= 0) close(slot->fd);
     release_slot(slot);
 }
 
-// Opens an existing object file and checks that it is a regular file of
-// ours; a file owned by anyone else is treated as absent.  Returns a
-// descriptor or -1 with *code set.
-int open_object_file(int directory, const char* file_name, int flags, struct stat* st, std::uint32_t* code) {
-    int fd = openat(directory, file_name, flags | O_NOFOLLOW | O_CLOEXEC);
+// Opens the file under an object's name, without blocking (a FIFO) and
+// without following a link, and checks what it is.  Returns a descriptor,
+// or -1 with *code set: 2 for a missing name or a file that is no object, 6
+// for an object of the other kind.
+int open_object_file(int directory, const char* file_name, object_kind kind, int flags, struct stat* st,
+                     std::uint32_t* code) {
+    int fd = openat(directory, file_name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *code = errno == ELOOP ? err::file_not_found : translate_errno(errno);
+        *code = errno == ENOENT || errno == ELOOP || errno == ENXIO ? err::file_not_found : translate_errno(errno);
         return -1;
     }
-    if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_uid != geteuid()) {
+    *code = fstat(fd, st) == 0 ? classify(*st, kind) : translate_errno(errno);
+    if (*code != 0) {
         close(fd);
-        *code = err::file_not_found;
         return -1;
     }
     return fd;
-}
-
-const char* prefix_of(object_kind kind) { return kind == object_kind::event ? event_prefix : mapping_prefix; }
-
-const char* other_prefix_of(object_kind kind) {
-    return kind == object_kind::event ? mapping_prefix : event_prefix;
 }
 
 // Gives up on a claimed slot: closes what it holds (and fd, when the slot
@@ -169,28 +199,30 @@ handle abandon(object_slot* slot, int fd, std::uint32_t code) {
     return nullptr;
 }
 
-// Opens an existing object file in the user's directory.  Returns a
-// descriptor or -1 with *code set.
-int open_in_directory(object_kind kind, const char* name, const char* file_name, int flags, struct stat* st,
-                      std::uint32_t* code) {
-    int directory = open_user_directory(false, nullptr, 0);
-    if (directory < 0) {
-        *code = get_last_error();
-        return -1;
+// Opens an existing object in the user's place: one lookup in the held
+// directory, and a second one only when the name is missing because that
+// directory itself has gone meanwhile.  Returns a descriptor or -1 with
+// *code set.
+int open_in_place(const char* file_name, object_kind kind, int flags, struct stat* st, std::uint32_t* code) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int directory = object_directory(false);
+        if (directory < 0) {
+            *code = get_last_error();
+            return -1;
+        }
+        int fd = open_object_file(directory, file_name, kind, flags, st, code);
+        if (fd >= 0 || *code != err::file_not_found || !object_directory_gone()) return fd;
     }
-    int fd = open_object_file(directory, file_name, flags, st, code);
-    if (fd < 0 && *code == err::file_not_found) *code = missing_object_code(directory, other_prefix_of(kind), name);
-    close(directory);
-    return fd;
+    return -1;
 }
 
 // open_file_mapping and open_event: the object by name, in a new handle.
 handle open_object(object_kind kind, const char* name, std::uint32_t access, int flags) {
     object_slot* slot = claim_slot();
     if (slot == nullptr) return nullptr;
-    std::uint32_t code = object_file_name(prefix_of(kind), name, slot->file_name);
+    std::uint32_t code = object_file_name(name, slot->file_name);
     struct stat st {};
-    int fd = code == 0 ? open_in_directory(kind, name, slot->file_name, flags, &st, &code) : -1;
+    int fd = code == 0 ? open_in_place(slot->file_name, kind, flags, &st, &code) : -1;
     if (fd >= 0) code = attach_object(slot, fd, st, kind);
     if (code != 0) return abandon(slot, fd, code);
     slot->access = access;
@@ -208,10 +240,10 @@ std::uint32_t initialise_object(int fd, object_kind kind, std::uint32_t size, bo
     return written < 0 ? translate_errno(errno) : err::disk_full;
 }
 
-// Creates the object under a temporary name, initialises it, then links it
-// to its real name, so that no opener ever sees it half made.  Returns 0 and
-// the descriptor, 183 when the name appeared meanwhile, or another Win32
-// code.
+// Creates the object under a temporary name, initialises it and gives it
+// its kind's permission bits, then links it to its real name, so that no
+// opener ever sees it half made.  Returns 0 and the descriptor, 183 when
+// the name appeared meanwhile, or another Win32 code.
 std::uint32_t publish_new_object(int directory, const char* file_name, object_kind kind, std::uint32_t size,
                                  bool manual_reset, bool signalled, int* fd_out) {
     std::uint32_t nonce = 0;
@@ -220,8 +252,8 @@ std::uint32_t publish_new_object(int directory, const char* file_name, object_ki
     format_text(temporary, sizeof temporary, "tmp.%u.%08x", static_cast<unsigned>(getpid()), nonce);
     int fd = openat(directory, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return translate_errno(errno);
-    fchmod(fd, 0600);  // whatever the umask took away
     std::uint32_t code = initialise_object(fd, kind, size, manual_reset, signalled);
+    if (code == 0 && fchmod(fd, mode_of(kind)) != 0) code = translate_errno(errno);
     // linkat never replaces an existing name: EEXIST becomes 183.
     if (code == 0 && linkat(directory, temporary, directory, file_name, 0) != 0) code = translate_errno(errno);
     unlinkat(directory, temporary, 0);
@@ -235,12 +267,14 @@ std::uint32_t publish_new_object(int directory, const char* file_name, object_ki
 
 // Opens the object when its name exists (growing a mapping that is smaller
 // than asked, never shrinking one another process may use), or creates it.
-// Sets *existed.  Returns a descriptor or -1 with *code set.
+// Something under the name that is no object of this kind is refused with
+// 6, as Windows refuses a name that another type of object holds.  Sets
+// *existed.  Returns a descriptor or -1 with *code set.
 int create_object_file(int directory, const char* file_name, object_kind kind, std::uint32_t size,
                        bool manual_reset, bool signalled, bool* existed, std::uint32_t* code) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         struct stat st {};
-        int fd = open_object_file(directory, file_name, O_RDWR, &st, code);
+        int fd = open_object_file(directory, file_name, kind, O_RDWR, &st, code);
         if (fd >= 0) {
             *existed = true;
             if (kind == object_kind::mapping && st.st_size < static_cast<off_t>(size) && ftruncate(fd, size) != 0) {
@@ -251,6 +285,10 @@ int create_object_file(int directory, const char* file_name, object_kind kind, s
             return fd;
         }
         if (*code != err::file_not_found) return -1;
+        if (struct stat other {}; fstatat(directory, file_name, &other, AT_SYMLINK_NOFOLLOW) == 0) {
+            *code = err::invalid_handle;
+            return -1;
+        }
         *code = publish_new_object(directory, file_name, kind, size, manual_reset, signalled, &fd);
         if (*code == 0) {
             *existed = false;
@@ -262,34 +300,18 @@ int create_object_file(int directory, const char* file_name, object_kind kind, s
     return -1;
 }
 
-// Opens or creates the object file for a create_* call, unless an object
-// of the other kind holds the name.  Returns a descriptor or -1 with *code
-// set.
-int create_in_directory(object_kind kind, const char* name, const char* file_name, std::uint32_t size,
-                        bool manual_reset, bool signalled, bool* existed, std::uint32_t* code) {
-    int directory = open_user_directory(true, nullptr, 0);
-    if (directory < 0) {
-        *code = get_last_error();
-        return -1;
-    }
-    int fd = -1;
-    *code = missing_object_code(directory, other_prefix_of(kind), name);
-    if (*code == err::file_not_found)
-        fd = create_object_file(directory, file_name, kind, size, manual_reset, signalled, existed, code);
-    close(directory);
-    return fd;
-}
-
 // create_file_mapping and create_event.  The handle owns the name.
 handle create_object(object_kind kind, const char* name, std::uint32_t size, bool manual_reset, bool signalled) {
     object_slot* slot = claim_slot();
     if (slot == nullptr) return nullptr;
-    std::uint32_t code = object_file_name(prefix_of(kind), name, slot->file_name);
+    std::uint32_t code = object_file_name(name, slot->file_name);
     if (code == 0 && kind == object_kind::mapping && size == 0) code = err::invalid_parameter;
+    int directory = code == 0 ? object_directory(true) : -1;
+    if (code == 0 && directory < 0) code = get_last_error();
     bool existed = false;
     int fd = -1;
     if (code == 0)
-        fd = create_in_directory(kind, name, slot->file_name, size, manual_reset, signalled, &existed, &code);
+        fd = create_object_file(directory, slot->file_name, kind, size, manual_reset, signalled, &existed, &code);
     struct stat st {};
     if (fd >= 0) code = fstat(fd, &st) == 0 ? attach_object(slot, fd, st, kind) : translate_errno(errno);
     if (code != 0) return abandon(slot, fd, code);
@@ -307,22 +329,26 @@ long futex(std::uint32_t* word, int op, std::uint32_t value, const struct timesp
 
 // Takes the signal: a manual-reset event stays signalled, an auto-reset
 // event is consumed by exactly one waiter.
-bool try_consume(object_slot* slot) {
-    auto state = event_state(slot);
-    if (static_cast<event_page*>(slot->memory)->manual_reset) return state.load(std::memory_order_acquire) == 1;
+bool try_consume(event_page* page) {
+    auto state = shared_word(page->state);
+    if (page->manual_reset) return state.load(std::memory_order_acquire) == 1;
     std::uint32_t expected = 1;
     return state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
 }
 
 // Sleeps on the futex word while it reads 0, until the absolute monotonic
-// deadline (nullptr: none).  Returns 0, or the errno that ended the sleep
+// deadline (nullptr: none), counted among the waiters; the caller takes
+// itself off the count once it knows the page is still there.  The count
+// goes up before the kernel looks at the word: a setter that stores 1 and
+// then finds no waiter counted has stored it before that look, and the
+// sleep returns at once.  Returns 0, or the errno that ended the sleep
 // other than EINTR and EAGAIN, which only mean "look again".
-int sleep_on(object_slot* slot, const struct timespec* deadline) {
-    auto* word = &static_cast<event_page*>(slot->memory)->state;
+int sleep_on(event_page* page, const struct timespec* deadline) {
+    shared_word(page->waiters).fetch_add(1, std::memory_order_seq_cst);
     // Shared, not FUTEX_PRIVATE_FLAG: waiters in other processes use the
     // same page.  FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC time,
     // so a wait interrupted by a signal resumes with the right remainder.
-    if (futex(word, FUTEX_WAIT_BITSET, 0, deadline) == 0) return 0;
+    if (futex(&page->state, FUTEX_WAIT_BITSET, 0, deadline) == 0) return 0;
     return errno == EINTR || errno == EAGAIN ? 0 : errno;
 }
 
@@ -355,10 +381,10 @@ handle open_event(std::uint32_t access, const char* name) noexcept {
     return open_object(object_kind::event, name, access, O_RDWR);
 }
 
-// The view covers the whole object, and *size is the object's size: the
-// caller may touch exactly that many bytes.  (Windows reports the size
-// rounded up to the page.)  A handle opened for reading gives read-only
-// views only (5 when a writable one is asked for).
+// The view covers the whole object as it was when the handle was opened,
+// and *size is that size: the caller may touch exactly that many bytes.
+// (Windows reports the size rounded up to the page.)  A handle opened for
+// reading gives read-only views only (5 when a writable one is asked for).
 void* map_view_of_file(handle mapping, std::uint32_t access, std::size_t* size) noexcept {
     object_slot* slot = find_slot(mapping, object_kind::mapping);
     if (slot == nullptr) return nullptr;
@@ -366,20 +392,16 @@ void* map_view_of_file(handle mapping, std::uint32_t access, std::size_t* size) 
     std::uint32_t code = 0;
     if (!write && (access & file_map_read) == 0) code = err::invalid_parameter;
     if (code == 0 && write && (slot->access & file_map_write) == 0) code = err::access_denied;
-    struct stat st {};
-    if (code == 0 && fstat(slot->fd, &st) != 0) code = translate_errno(errno);
-    if (code == 0 && st.st_size <= 0) code = err::invalid_parameter;
     void* view = MAP_FAILED;
     if (code == 0) {
-        view = mmap(nullptr, static_cast<std::size_t>(st.st_size), write ? PROT_READ | PROT_WRITE : PROT_READ,
-                    MAP_SHARED, slot->fd, 0);
+        view = mmap(nullptr, slot->object_size, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, slot->fd, 0);
         if (view == MAP_FAILED) code = translate_errno(errno);
     }
     if (code != 0) {
         set_last_error(code);
         return nullptr;
     }
-    *size = static_cast<std::size_t>(st.st_size);
+    *size = slot->object_size;
     return view;
 }
 
@@ -409,10 +431,17 @@ std::uint32_t wait_for_single_object(handle h, std::uint32_t timeout_ms) noexcep
         return wait_failed;
     }
     const struct timespec deadline = deadline_after(timeout_ms == infinite ? 0 : timeout_ms);
+    event_page* page = live_page(slot);
+    if (page == nullptr) return wait_failed;
     for (;;) {
-        if (try_consume(slot)) return wait_object_0;
+        if (try_consume(page)) return wait_object_0;
         if (timeout_ms != infinite && reached(deadline)) return wait_timeout;
-        int error = sleep_on(slot, timeout_ms == infinite ? nullptr : &deadline);
+        int error = sleep_on(page, timeout_ms == infinite ? nullptr : &deadline);
+        // The file may have been shrunk during the sleep: its size is
+        // checked before the page is touched again.
+        page = live_page(slot);
+        if (page == nullptr) return wait_failed;
+        shared_word(page->waiters).fetch_sub(1, std::memory_order_seq_cst);
         if (error != 0 && error != ETIMEDOUT) {
             set_error_from_errno(error);
             return wait_failed;
@@ -422,30 +451,31 @@ std::uint32_t wait_for_single_object(handle h, std::uint32_t timeout_ms) noexcep
 
 // The event behind a handle that may change its state (EVENT_MODIFY_STATE),
 // as SetEvent and ResetEvent require; nullptr and 6 or 5 otherwise.
-static object_slot* modifiable_event(handle h) noexcept {
+static event_page* modifiable_event(handle h) noexcept {
     object_slot* slot = find_slot(h, object_kind::event);
     if (slot != nullptr && (slot->access & event_modify_state) == 0) {
         set_last_error(err::access_denied);
         return nullptr;
     }
-    return slot;
+    return slot != nullptr ? live_page(slot) : nullptr;
 }
 
-// Wakes every waiter: all of them see a manual-reset event signalled; for
-// an auto-reset event one wins the compare-exchange in try_consume and the
-// others sleep again.
+// Signals the event, and wakes only when someone waits: every waiter of a
+// manual-reset event, one of an auto-reset event, which only one can
+// consume.
 int set_event(handle h) noexcept {
-    object_slot* slot = modifiable_event(h);
-    if (slot == nullptr) return 0;
-    event_state(slot).store(1, std::memory_order_release);
-    futex(&static_cast<event_page*>(slot->memory)->state, FUTEX_WAKE, INT_MAX, nullptr);
+    event_page* page = modifiable_event(h);
+    if (page == nullptr) return 0;
+    shared_word(page->state).store(1, std::memory_order_seq_cst);
+    if (shared_word(page->waiters).load(std::memory_order_seq_cst) != 0)
+        futex(&page->state, FUTEX_WAKE, page->manual_reset ? INT_MAX : 1, nullptr);
     return 1;
 }
 
 int reset_event(handle h) noexcept {
-    object_slot* slot = modifiable_event(h);
-    if (slot == nullptr) return 0;
-    event_state(slot).store(0, std::memory_order_release);
+    event_page* page = modifiable_event(h);
+    if (page == nullptr) return 0;
+    shared_word(page->state).store(0, std::memory_order_release);
     return 1;
 }
 

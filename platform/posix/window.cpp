@@ -58,16 +58,15 @@ void on_stop_signal(int) {
     errno = saved;
 }
 
-// The socket address of a window.  Returns 0 or a Win32 code.
+// The socket address of a window, in the user's place, which must be a
+// private directory of this user (made first with create).  Returns 0 or a
+// Win32 code.
 std::uint32_t window_address(hwnd32 window, bool create, sockaddr_un* address) {
-    char directory[sizeof address->sun_path];
-    int fd = open_user_directory(create, directory, sizeof directory);
-    if (fd < 0) return get_last_error();
-    close(fd);
+    if (object_directory(create) < 0) return get_last_error();
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
-    std::size_t needed = format_text(address->sun_path, sizeof address->sun_path, "%s/win.%08x", directory,
-                                     static_cast<unsigned>(window));
+    std::size_t needed = format_text(address->sun_path, sizeof address->sun_path, "%s/win.%08x",
+                                     object_directory_path(), static_cast<unsigned>(window));
     return needed < sizeof address->sun_path ? 0 : err::filename_exced_range;
 }
 
@@ -82,8 +81,10 @@ window_slot* find_window(hwnd32 window) {
 // whose socket is gone refuses connect() with ECONNREFUSED; a live one is
 // bound from the moment its file exists, so none is taken for dead.
 void sweep_dead_windows() {
-    char path[sizeof(sockaddr_un::sun_path)];
-    int fd = open_user_directory(true, path, sizeof path);
+    const char* path = object_directory_path();
+    int held = object_directory(true);
+    // The held descriptor stays open: the listing gets one of its own.
+    int fd = held >= 0 ? openat(held, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     DIR* directory = fd >= 0 ? fdopendir(fd) : nullptr;
     if (directory == nullptr) {
         if (fd >= 0) close(fd);

@@ -1,16 +1,77 @@
 // Named kernel objects: file mappings over the paging file and events.
 // Names without a prefix live in the session's namespace; every handle is
 // opened non-inheritable so that a child process never holds one.
+//
+// OVDELETE_NAMESPACE=NAME (letters, digits, '.', '_' and '-', at most 32)
+// gives the processes that share it a set of objects of their own: each
+// name becomes "NAME.name" (after a "Local\" or "Global\" prefix), for
+// tests, or for several independent setups of one user side by side.
+#include <atomic>
+#include <cstring>
+
 #include "backend.h"
 
 namespace ov {
 
 namespace backend {
 
+namespace {
+
+constexpr std::size_t namespace_limit = 32;
+constexpr std::size_t object_name_capacity = MAX_PATH + namespace_limit + 2;
+
+// The namespace, read once per process (state 0 -> 1 -> 2).
+std::atomic<int> namespace_state{0};
+char namespace_prefix[namespace_limit + 2];
+
+bool is_namespace_character(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
+}
+
+const char* name_prefix() noexcept {
+    int expected = 0;
+    if (namespace_state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+        char value[namespace_limit + 2];
+        DWORD n = GetEnvironmentVariableA("OVDELETE_NAMESPACE", value, sizeof value);
+        bool valid = n > 0 && n <= namespace_limit && std::strcmp(value, ".") != 0 && std::strcmp(value, "..") != 0;
+        for (DWORD i = 0; valid && i < n; ++i) valid = is_namespace_character(value[i]);
+        if (valid) {
+            std::memcpy(namespace_prefix, value, n);
+            namespace_prefix[n] = '.';
+            namespace_prefix[n + 1] = '\0';
+        }
+        namespace_state.store(2, std::memory_order_release);
+    }
+    while (namespace_state.load(std::memory_order_acquire) != 2) {
+    }
+    return namespace_prefix;
+}
+
+// The name an object has in the namespace; nullptr stays nullptr (an
+// unnamed object), and a name that no longer fits is passed on whole, for
+// the system to refuse.
+const char* object_name(const char* name, char (&buffer)[object_name_capacity]) noexcept {
+    const char* prefix = name_prefix();
+    if (name == nullptr || prefix[0] == '\0') return name;
+    std::size_t scope = 0;
+    if (std::strncmp(name, "Local\\", 6) == 0) scope = 6;
+    if (std::strncmp(name, "Global\\", 7) == 0) scope = 7;
+    if (std::strlen(name) + std::strlen(prefix) >= sizeof buffer) return name;
+    std::memcpy(buffer, name, scope);
+    buffer[scope] = '\0';
+    append_text(buffer, sizeof buffer, prefix);
+    append_text(buffer, sizeof buffer, name + scope);
+    return buffer;
+}
+
+}  // namespace
+
 // OpenFileMappingA: 2 when no object has the name, 6 when the name belongs
 // to an object of another type.
 handle open_file_mapping(std::uint32_t access, const char* name) noexcept {
-    return OpenFileMappingA(access, FALSE, name);
+    char buffer[object_name_capacity];
+    return OpenFileMappingA(access, FALSE, object_name(name, buffer));
 }
 
 // MapViewOfFile of the whole section at offset 0.  Windows gives no call
@@ -40,7 +101,10 @@ int unmap_view_of_file(void* view, std::size_t) noexcept { return UnmapViewOfFil
 int close_handle(handle h) noexcept { return CloseHandle(h) ? 1 : 0; }
 
 // OpenEventA: EVENT_ALL_ACCESS (0x1F0003) allows wait, set and reset.
-handle open_event(std::uint32_t access, const char* name) noexcept { return OpenEventA(access, FALSE, name); }
+handle open_event(std::uint32_t access, const char* name) noexcept {
+    char buffer[object_name_capacity];
+    return OpenEventA(access, FALSE, object_name(name, buffer));
+}
 
 // WaitForSingleObject: WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED, the
 // values the seam uses; INFINITE (0xFFFFFFFF) waits without limit.
@@ -64,14 +128,27 @@ int reset_event(handle h) noexcept { return ResetEvent(h) ? 1 : 0; }
 // existing section is returned and the last error is 183; the error is
 // cleared first so that a fresh creation reads 0 on every version.
 handle create_file_mapping(const char* name, std::uint32_t size) {
+    char buffer[backend::object_name_capacity];
     SetLastError(ERROR_SUCCESS);
-    return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+    return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, backend::object_name(name, buffer));
 }
 
 // CreateEventA with the default security descriptor; 183 as above.
 handle create_event(const char* name, bool manual_reset, bool initially_signalled) {
+    char buffer[backend::object_name_capacity];
     SetLastError(ERROR_SUCCESS);
-    return CreateEventA(nullptr, manual_reset ? TRUE : FALSE, initially_signalled ? TRUE : FALSE, name);
+    return CreateEventA(nullptr, manual_reset ? TRUE : FALSE, initially_signalled ? TRUE : FALSE,
+                        backend::object_name(name, buffer));
+}
+
+int object_place(char* text, std::size_t size) {
+    if (size > 0) text[0] = '\0';
+    return 0;
+}
+
+// The session's namespace takes any name; nothing here can be wrong with it.
+void explain_object_place(char* text, std::size_t size) {
+    if (size > 0) text[0] = '\0';
 }
 
 }  // namespace ov

@@ -59,8 +59,14 @@ constexpr std::size_t least_mapping_size = message_offset + 9 + 255 + 1;
 // How often an idle logger looks at its events and the published handle.
 constexpr std::uint32_t idle_tick_ms = 200;
 
+// The failure, its Win32 code, and what is wrong with the objects' place
+// when the platform can tell (another user's directory, say).
 void report_error(const char* what) {
-    std::fprintf(stderr, "ovlogger: %s (error %u)\n", what, static_cast<unsigned>(ov::sys.get_last_error()));
+    unsigned code = static_cast<unsigned>(ov::sys.get_last_error());
+    char why[512];
+    ov::explain_object_place(why, sizeof why);
+    if (why[0] != '\0') std::fprintf(stderr, "ovlogger: %s (error %u): %s\n", what, code, why);
+    else std::fprintf(stderr, "ovlogger: %s (error %u)\n", what, code);
 }
 
 class logger {
@@ -272,6 +278,13 @@ int logger::serve(std::uint64_t count) {
 }
 
 }  // namespace
+
+int print_place() {
+    char place[4096];
+    if (ov::object_place(place, sizeof place)) std::printf("%s\n", place);
+    else std::puts("the session's object namespace");
+    return exit_ok;
+}
 
 int run(const settings& settings) {
     // Before any object exists, so that a stop request during set-up still

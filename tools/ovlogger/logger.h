@@ -22,4 +22,8 @@ inline constexpr int exit_usage = 2;
 // process's exit status.
 int run(const settings& settings);
 
+// Prints where the objects live (with OVDELETE_NAMESPACE applied) on
+// standard output; exit_ok.
+int print_place();
+
 }  // namespace ovlogger

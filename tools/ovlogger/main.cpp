@@ -19,6 +19,8 @@ constexpr char usage_text[] =
     "refuses to start.\n"
     "\n"
     "  --count N   exit after N messages (N >= 1)\n"
+    "  --place     print where the objects live and exit (a directory on\n"
+    "              Linux; the session's namespace on Windows)\n"
     "  --help      show this text\n"
     "\n"
     "Stops cleanly on Ctrl+C or a termination request.  Exit status: 0 after\n"
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
             std::fputs(usage_text, stdout);
             return ovlogger::exit_ok;
         }
+        if (std::strcmp(argv[i], "--place") == 0) return ovlogger::print_place();
         if (std::strcmp(argv[i], "--count") != 0) return usage_error("unknown argument: ", argv[i]);
         if (i + 1 >= argc) return usage_error("--count needs a number", "");
         if (!parse_count(argv[++i], &settings.count)) return usage_error("not a count from 1 up: ", argv[i]);
