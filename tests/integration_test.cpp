@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -684,6 +685,7 @@ public:
     void release() { ov::sys.set_event(map_event_.get()); }
     void leave_stale_acknowledgement() { ov::sys.set_event(debug_event_.get()); }
     bool area_is_empty() const { return view_->data()[4] == 0; }
+    std::size_t area_size() const { return view_->size() - 4; }
 
 private:
     ov::unique_handle mapping_;
@@ -752,6 +754,64 @@ TEST_F(integration, ExtraNotificationPrintsNoTextTwice) {
 
     EXPECT_EQ(logger.stop(false), 0);
     EXPECT_EQ(lines_of(logger.out()), (strings{"TWICE    /notified two times", "AFTER    /the next message"}));
+}
+
+// --- What the logger prints.
+
+// A file name may hold a newline; printed raw it would forge a second
+// message.
+TEST_F(integration, ControlBytesInAFileNameStayOnOneLine) {
+    temp_dir dir;
+    const std::string name = "two\nFORGED lines\t.tmp";
+    try {
+        write_file(dir / name);
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "this file system refuses a file name holding a newline or a tab";
+    }
+    make_read_only(dir / name);
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+
+    EXPECT_EQ(host({"delete", dir.prefix() + "*.tmp"}).exit_code, 1);
+
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), strings{"UNKNOWN /File Read Only or Hidden: two\\nFORGED lines\\t.tmp"});
+}
+
+// The longest text the area holds, every kind of byte in it: control bytes
+// grow fourfold when escaped, and the rest are printed as they are.
+TEST_F(integration, EveryControlByteIsEscapedUpToTheEndOfTheArea) {
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    manual_client client;
+    ASSERT_TRUE(client.open());
+    const std::string unit = "\\\r\n\t\x01\x1F\x7F\xE9";
+    const std::string escaped_unit = "\\\\r\\n\\t\\x01\\x1F\\x7F\xE9";
+    std::string text;
+    std::string expected;
+    while (text.size() + unit.size() < client.area_size()) {
+        text += unit;
+        expected += escaped_unit;
+    }
+    // One byte short of the area, so that its NUL ends it.
+    std::string tail(client.area_size() - 1 - text.size(), '\x02');
+    text += tail;
+    for (std::size_t i = 0; i < tail.size(); ++i) expected += "\\x02";
+
+    ASSERT_TRUE(client.claim());
+    client.write(text.c_str());
+    client.notify();
+    EXPECT_TRUE(client.acknowledged(10000));
+    client.release();
+
+    EXPECT_EQ(logger.stop(false), 0);
+    strings printed = lines_of(logger.out());
+    ASSERT_EQ(printed.size(), 1u) << "one message printed as " << printed.size() << " lines";
+    auto differs = std::mismatch(expected.begin(), expected.end(), printed[0].begin(), printed[0].end());
+    EXPECT_TRUE(printed[0] == expected) << "differs from character " << (differs.first - expected.begin()) << " of "
+                                        << expected.size() << ", printed " << printed[0].size();
 }
 
 }  // namespace

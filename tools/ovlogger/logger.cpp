@@ -30,6 +30,9 @@
 // What it cannot prevent: a notification from a client that gave up may be
 // taken while the next client is still writing its text, which can then be
 // printed cut short.  That needs the logger to stall for 2000 ms first.
+//
+// Texts are printed with their control bytes escaped: a file name may hold
+// a newline, and printed raw it would make one message look like two.
 #include "logger.h"
 
 #include <cstdio>
@@ -58,9 +61,33 @@ constexpr std::size_t message_offset = 4;
 constexpr std::size_t least_mapping_size = message_offset + 9 + 255 + 1;
 // How often an idle logger looks at its events and the published handle.
 constexpr std::uint32_t idle_tick_ms = 200;
+// A byte is printed as itself or as an escape of at most four characters.
+constexpr std::size_t escaped_width = 4;
 
 void report_error(const char* what) {
     std::fprintf(stderr, "ovlogger: %s (error %u)\n", what, static_cast<unsigned>(ov::sys.get_last_error()));
+}
+
+// Writes c into out as it is, or a control byte as \n, \r, \t or \xNN.
+// Backslashes and bytes from 0x80 stay as they are: the line is for
+// reading, not for turning back into the text.  Returns the characters
+// written, at most escaped_width.
+std::size_t escape_byte(unsigned char c, char* out) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    if (c >= 0x20 && c != 0x7F) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    out[0] = '\\';
+    char named = c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : '\0';
+    if (named != '\0') {
+        out[1] = named;
+        return 2;
+    }
+    out[1] = 'x';
+    out[2] = hex[c >> 4];
+    out[3] = hex[c & 15];
+    return 4;
 }
 
 class logger {
@@ -83,6 +110,7 @@ private:
     ov::hwnd32 published_window() const;
     void publish_window(ov::hwnd32 window);
     int take_message();
+    std::size_t copy_message(unsigned char* text) const;
     int print_message() const;
     void release_area();
     void purge_stale_acknowledgement();
@@ -206,19 +234,29 @@ int logger::open() {
     return exit_ok;
 }
 
-// Copies the text out of the shared area first (it may change under a
-// client that gave up, see above), bounded by the view, then writes it as
-// one line.  1 when there was a text.
-int logger::print_message() const {
-    char line[mapping_size + 1];
+// Copies the text out of the shared area (it may change under a client that
+// gave up, see above), up to its NUL and never past the view; text must
+// hold mapping_size bytes.  Returns its length.
+std::size_t logger::copy_message(unsigned char* text) const {
     const unsigned char* area = view_->data() + message_offset;
     std::size_t limit = view_->size() - message_offset;
     if (limit > mapping_size) limit = mapping_size;
     std::size_t n = 0;
-    for (; n < limit && area[n] != 0; ++n) line[n] = static_cast<char>(area[n]);
+    for (; n < limit && area[n] != 0; ++n) text[n] = area[n];
+    return n;
+}
+
+// Writes the text as one line, its control bytes escaped.  1 when there
+// was a text.
+int logger::print_message() const {
+    unsigned char text[mapping_size];
+    std::size_t n = copy_message(text);
     if (n == 0) return 0;
-    line[n] = '\n';
-    std::fwrite(line, 1, n + 1, stdout);
+    char line[escaped_width * mapping_size + 1];
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < n; ++i) length += escape_byte(text[i], line + length);
+    line[length++] = '\n';
+    std::fwrite(line, 1, length, stdout);
     std::fflush(stdout);
     return 1;
 }
