@@ -678,7 +678,8 @@ public:
         ov::copy_text(area + 1, view_->size() - 5, text + 1);
         std::atomic_ref<char>(area[0]).store(text[0], std::memory_order_release);
     }
-    void notify() { ov::sys.send_notify_message(window_, notify_message_, 0, 0); }
+    void notify() { send(notify_message_); }
+    void send(std::uint32_t message) { ov::sys.send_notify_message(window_, message, 0, 0); }
     bool acknowledged(std::uint32_t timeout_ms) {
         return ov::sys.wait_for_single_object(debug_event_.get(), timeout_ms) == ov::wait_object_0;
     }
@@ -754,6 +755,50 @@ TEST_F(integration, ExtraNotificationPrintsNoTextTwice) {
 
     EXPECT_EQ(logger.stop(false), 0);
     EXPECT_EQ(lines_of(logger.out()), (strings{"TWICE    /notified two times", "AFTER    /the next message"}));
+}
+
+// A client killed or stopped while it holds the area never sets
+// OvLoggerMapEvent again.  Once the area has been held past the client's own
+// bound and a margin, the logger takes it back, even while messages keep
+// waking it, and the next client's message goes through.
+TEST_F(integration, AreaHeldByAClientThatDiedIsTakenBack) {
+    using clock = std::chrono::steady_clock;
+    // The logger's bound: the client's own wait and a margin.
+    constexpr std::chrono::milliseconds take_back_after(ov::diag::handoff_timeout_ms + 1000);
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    manual_client dead;
+    ASSERT_TRUE(dead.open());
+    // Any message wakes the logger; sent faster than its idle tick, these
+    // keep it from ever idling.  The logger ignores them, so any still
+    // queued after the take-back cannot disturb the host below.
+    std::uint32_t noise = ov::sys.register_window_message("OvLoggerTestNoise");
+
+    ASSERT_TRUE(dead.claim());
+    auto claimed = clock::now();
+    dead.write("DEAD     /killed while writing");
+    bool taken_back = false;
+    while (!taken_back && clock::now() - claimed < take_back_after + std::chrono::seconds(10)) {
+        dead.send(noise);
+        ov::sleep_ms(20);
+        taken_back = logger.err().find("took the message area back") != std::string::npos;
+    }
+    auto held = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - claimed);
+    ASSERT_TRUE(taken_back) << logger.err();
+    // The logger's clock may have started a tick before the claim; half the
+    // client's bound leaves room for a loaded machine.
+    EXPECT_GE(held.count(), std::chrono::milliseconds::rep{ov::diag::handoff_timeout_ms / 2})
+        << "taken from a live client";
+    EXPECT_TRUE(dead.area_is_empty()) << "the dead client's text was left in the area";
+
+    three_files files;
+    run_result r = host({"delete", files.pattern()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(files.names(), (strings{"b.tmp", "c.tmp"}));
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), strings{read_only_line}) << logger.err();
 }
 
 // --- What the logger prints.
