@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -677,13 +678,15 @@ public:
         ov::copy_text(area + 1, view_->size() - 5, text + 1);
         std::atomic_ref<char>(area[0]).store(text[0], std::memory_order_release);
     }
-    void notify() { ov::sys.send_notify_message(window_, notify_message_, 0, 0); }
+    void notify() { send(notify_message_); }
+    void send(std::uint32_t message) { ov::sys.send_notify_message(window_, message, 0, 0); }
     bool acknowledged(std::uint32_t timeout_ms) {
         return ov::sys.wait_for_single_object(debug_event_.get(), timeout_ms) == ov::wait_object_0;
     }
     void release() { ov::sys.set_event(map_event_.get()); }
     void leave_stale_acknowledgement() { ov::sys.set_event(debug_event_.get()); }
     bool area_is_empty() const { return view_->data()[4] == 0; }
+    std::size_t area_size() const { return view_->size() - 4; }
 
 private:
     ov::unique_handle mapping_;
@@ -752,6 +755,108 @@ TEST_F(integration, ExtraNotificationPrintsNoTextTwice) {
 
     EXPECT_EQ(logger.stop(false), 0);
     EXPECT_EQ(lines_of(logger.out()), (strings{"TWICE    /notified two times", "AFTER    /the next message"}));
+}
+
+// A client killed or stopped while it holds the area never sets
+// OvLoggerMapEvent again.  Once the area has been held past the client's own
+// bound and a margin, the logger takes it back, even while messages keep
+// waking it, and the next client's message goes through.
+TEST_F(integration, AreaHeldByAClientThatDiedIsTakenBack) {
+    using clock = std::chrono::steady_clock;
+    // The logger's bound: the client's own wait and a margin.
+    constexpr std::chrono::milliseconds take_back_after(ov::diag::handoff_timeout_ms + 1000);
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    manual_client dead;
+    ASSERT_TRUE(dead.open());
+    // Any message wakes the logger; sent faster than its idle tick, these
+    // keep it from ever idling.  The logger ignores them, so any still
+    // queued after the take-back cannot disturb the host below.
+    std::uint32_t noise = ov::sys.register_window_message("OvLoggerTestNoise");
+
+    ASSERT_TRUE(dead.claim());
+    auto claimed = clock::now();
+    dead.write("DEAD     /killed while writing");
+    bool taken_back = false;
+    while (!taken_back && clock::now() - claimed < take_back_after + std::chrono::seconds(10)) {
+        dead.send(noise);
+        ov::sleep_ms(20);
+        taken_back = logger.err().find("took the message area back") != std::string::npos;
+    }
+    auto held = std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - claimed);
+    ASSERT_TRUE(taken_back) << logger.err();
+    // The logger's clock may have started a tick before the claim; half the
+    // client's bound leaves room for a loaded machine.
+    EXPECT_GE(held.count(), std::chrono::milliseconds::rep{ov::diag::handoff_timeout_ms / 2})
+        << "taken from a live client";
+    EXPECT_TRUE(dead.area_is_empty()) << "the dead client's text was left in the area";
+
+    three_files files;
+    run_result r = host({"delete", files.pattern()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(files.names(), (strings{"b.tmp", "c.tmp"}));
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), strings{read_only_line}) << logger.err();
+}
+
+// --- What the logger prints.
+
+// A file name may hold a newline; printed raw it would forge a second
+// message.
+TEST_F(integration, ControlBytesInAFileNameStayOnOneLine) {
+    temp_dir dir;
+    const std::string name = "two\nFORGED lines\t.tmp";
+    try {
+        write_file(dir / name);
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "this file system refuses a file name holding a newline or a tab";
+    }
+    make_read_only(dir / name);
+    debugger_output_switch logger_mode("0");
+    ASSERT_TRUE(logger_mode.written());
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+
+    EXPECT_EQ(host({"delete", dir.prefix() + "*.tmp"}).exit_code, 1);
+
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), strings{"UNKNOWN /File Read Only or Hidden: two\\nFORGED lines\\t.tmp"});
+}
+
+// The longest text the area holds, every kind of byte in it: control bytes
+// grow fourfold when escaped, and the rest are printed as they are.
+TEST_F(integration, EveryControlByteIsEscapedUpToTheEndOfTheArea) {
+    logger_process logger;
+    ASSERT_TRUE(logger.start());
+    manual_client client;
+    ASSERT_TRUE(client.open());
+    const std::string unit = "\\\r\n\t\x01\x1F\x7F\xE9";
+    const std::string escaped_unit = "\\\\r\\n\\t\\x01\\x1F\\x7F\xE9";
+    std::string text;
+    std::string expected;
+    while (text.size() + unit.size() < client.area_size()) {
+        text += unit;
+        expected += escaped_unit;
+    }
+    // One byte short of the area, so that its NUL ends it.
+    std::string tail(client.area_size() - 1 - text.size(), '\x02');
+    text += tail;
+    for (std::size_t i = 0; i < tail.size(); ++i) expected += "\\x02";
+
+    ASSERT_TRUE(client.claim());
+    client.write(text.c_str());
+    client.notify();
+    EXPECT_TRUE(client.acknowledged(10000));
+    client.release();
+
+    EXPECT_EQ(logger.stop(false), 0);
+    strings printed = lines_of(logger.out());
+    ASSERT_EQ(printed.size(), 1u) << "one message printed as " << printed.size() << " lines";
+    auto differs = std::mismatch(expected.begin(), expected.end(), printed[0].begin(), printed[0].end());
+    EXPECT_TRUE(printed[0] == expected) << "differs from character " << (differs.first - expected.begin()) << " of "
+                                        << expected.size() << ", printed " << printed[0].size();
 }
 
 }  // namespace

@@ -25,13 +25,26 @@
 //   - clears the area after taking a text, so that a notification whose
 //     text was already taken (through an earlier, late notification)
 //     prints nothing and acknowledges nothing;
-//   - when idle, clears a signal left on OvLoggerDebugEvent whenever the
-//     area is free, since no client can then be waiting for it.
+//   - once a tick, busy or idle, clears a signal left on
+//     OvLoggerDebugEvent whenever the area is free, since no client can
+//     then be waiting for it.
 // What it cannot prevent: a notification from a client that gave up may be
 // taken while the next client is still writing its text, which can then be
 // printed cut short.  That needs the logger to stall for 2000 ms first.
+//
+// A client that dies or is stopped while it holds the area never sets
+// OvLoggerMapEvent again, and every later client would give up after its
+// 2000 ms wait.  So the same tick also takes the area back once it has been
+// held, without an acknowledgement, past the client's own bound and a
+// margin (see abandoned_area_ms).  A stopped client that resumes after that
+// writes into an area it no longer holds, and its text may then mix with
+// the next client's; waiting any longer would only delay every message.
+//
+// Texts are printed with their control bytes escaped: a file name may hold
+// a newline, and printed raw it would make one message look like two.
 #include "logger.h"
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -56,8 +69,21 @@ constexpr std::size_t message_offset = 4;
 // 255-character line and the NUL.  A mapping left behind by someone else
 // must be this large to be taken over.
 constexpr std::size_t least_mapping_size = message_offset + 9 + 255 + 1;
-// How often an idle logger looks at its events and the published handle.
+// How long the logger waits for a message before it looks at its objects
+// again; it looks at the area this often even while messages keep arriving.
 constexpr std::uint32_t idle_tick_ms = 200;
+// How long the area may stay held after the logger last saw it free or
+// acknowledged its text before it is taken back.  A live client holds it
+// for its own wait of handoff_timeout_ms and a few calls around it; the
+// margin covers those calls, the tick by which the logger saw the area
+// free before the client claimed it, and a machine under load.
+constexpr std::uint32_t abandoned_area_ms = ov::diag::handoff_timeout_ms + 1000;
+// A byte is printed as itself or as an escape of at most four characters.
+constexpr std::size_t escaped_width = 4;
+
+using clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds idle_tick{idle_tick_ms};
+constexpr std::chrono::milliseconds abandoned_area{abandoned_area_ms};
 
 // The failure, its Win32 code, and what is wrong with the objects' place
 // when the platform can tell (another user's directory, say).
@@ -67,6 +93,28 @@ void report_error(const char* what) {
     ov::explain_object_place(why, sizeof why);
     if (why[0] != '\0') std::fprintf(stderr, "ovlogger: %s (error %u): %s\n", what, code, why);
     else std::fprintf(stderr, "ovlogger: %s (error %u)\n", what, code);
+}
+
+// Writes c into out as it is, or a control byte as \n, \r, \t or \xNN.
+// Backslashes and bytes from 0x80 stay as they are: the line is for
+// reading, not for turning back into the text.  Returns the characters
+// written, at most escaped_width.
+std::size_t escape_byte(unsigned char c, char* out) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    if (c >= 0x20 && c != 0x7F) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    out[0] = '\\';
+    char named = c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : '\0';
+    if (named != '\0') {
+        out[1] = named;
+        return 2;
+    }
+    out[1] = 'x';
+    out[2] = hex[c >> 4];
+    out[3] = hex[c & 15];
+    return 4;
 }
 
 class logger {
@@ -89,9 +137,11 @@ private:
     ov::hwnd32 published_window() const;
     void publish_window(ov::hwnd32 window);
     int take_message();
+    std::size_t copy_message(unsigned char* text) const;
     int print_message() const;
     void release_area();
-    void purge_stale_acknowledgement();
+    void watch_area();
+    void take_area_back();
 
     ov::unique_handle mapping_;
     std::optional<ov::unique_view> view_;
@@ -102,6 +152,10 @@ private:
     bool existed_ = false;
     // False once another logger is seen to serve the objects.
     bool owns_objects_ = true;
+    // When the logger last saw the area free or acknowledged its text, and
+    // when it last looked at the area.
+    clock::time_point area_alive_ = clock::now();
+    clock::time_point last_watch_ = clock::now();
 };
 
 logger::~logger() {
@@ -182,13 +236,13 @@ bool logger::create_window() {
     return true;
 }
 
-// Objects taken over from a logger that died may be in any state; fresh
-// ones are already like this.  Creating an existing event leaves its state
-// as it was, so both are put right explicitly.
+// Objects taken over from a logger that died, or an area taken back from a
+// client that died, may be in any state; fresh ones are already like this.
+// Creating an existing event leaves its state as it was, so both are put
+// right explicitly.
 void logger::reinitialize() {
     view_->data()[message_offset] = 0;
-    ov::sys.reset_event(debug_event_.get());
-    ov::sys.set_event(map_event_.get());
+    release_area();
 }
 
 ov::hwnd32 logger::published_window() const {
@@ -212,19 +266,29 @@ int logger::open() {
     return exit_ok;
 }
 
-// Copies the text out of the shared area first (it may change under a
-// client that gave up, see above), bounded by the view, then writes it as
-// one line.  1 when there was a text.
-int logger::print_message() const {
-    char line[mapping_size + 1];
+// Copies the text out of the shared area (it may change under a client that
+// gave up, see above), up to its NUL and never past the view; text must
+// hold mapping_size bytes.  Returns its length.
+std::size_t logger::copy_message(unsigned char* text) const {
     const unsigned char* area = view_->data() + message_offset;
     std::size_t limit = view_->size() - message_offset;
     if (limit > mapping_size) limit = mapping_size;
     std::size_t n = 0;
-    for (; n < limit && area[n] != 0; ++n) line[n] = static_cast<char>(area[n]);
+    for (; n < limit && area[n] != 0; ++n) text[n] = area[n];
+    return n;
+}
+
+// Writes the text as one line, its control bytes escaped.  1 when there
+// was a text.
+int logger::print_message() const {
+    unsigned char text[mapping_size];
+    std::size_t n = copy_message(text);
     if (n == 0) return 0;
-    line[n] = '\n';
-    std::fwrite(line, 1, n + 1, stdout);
+    char line[escaped_width * mapping_size + 1];
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < n; ++i) length += escape_byte(text[i], line + length);
+    line[length++] = '\n';
+    std::fwrite(line, 1, length, stdout);
     std::fflush(stdout);
     return 1;
 }
@@ -234,6 +298,7 @@ int logger::print_message() const {
 void logger::release_area() {
     ov::sys.reset_event(debug_event_.get());
     ov::sys.set_event(map_event_.get());
+    area_alive_ = clock::now();
 }
 
 int logger::take_message() {
@@ -246,12 +311,33 @@ int logger::take_message() {
         release_area();
     } else if (taken) {
         ov::sys.set_event(debug_event_.get());
+        area_alive_ = clock::now();
     }
     return taken;
 }
 
-void logger::purge_stale_acknowledgement() {
-    if (ov::sys.wait_for_single_object(map_event_.get(), 0) == ov::wait_object_0) release_area();
+// A zero-time wait is the only look at the auto-reset OvLoggerMapEvent,
+// and when the area is free it claims it: the logger gives it straight
+// back, clearing any stale acknowledgement on the way.  When the area is
+// held, its holder is presumed gone once abandoned_area has passed since
+// the area was last seen alive.
+void logger::watch_area() {
+    last_watch_ = clock::now();
+    std::uint32_t result = ov::sys.wait_for_single_object(map_event_.get(), 0);
+    if (result == ov::wait_object_0) {
+        release_area();
+    } else if (result == ov::wait_timeout && last_watch_ - area_alive_ > abandoned_area) {
+        take_area_back();
+    }
+}
+
+// The holder's text, whole or half written, goes unprinted, and any
+// acknowledgement it never consumed is cleared with the release.
+void logger::take_area_back() {
+    reinitialize();
+    std::fprintf(stderr, "ovlogger: took the message area back: a client held it over %u ms (died or stalled)\n",
+                 static_cast<unsigned>(abandoned_area_ms));
+    std::fflush(stderr);
 }
 
 int logger::serve(std::uint64_t count) {
@@ -268,11 +354,10 @@ int logger::serve(std::uint64_t count) {
             report_error("cannot receive window messages");
             return exit_failure;
         }
-        if (got == 0) {
-            purge_stale_acknowledgement();
-        } else if (message == notify_message_) {
-            taken += static_cast<std::uint64_t>(take_message());
-        }
+        if (got > 0 && message == notify_message_) taken += static_cast<std::uint64_t>(take_message());
+        // Every tick, idle or not: messages that keep arriving, of any
+        // kind, must not keep the area from being watched.
+        if (got == 0 || clock::now() - last_watch_ >= idle_tick) watch_area();
     }
     return exit_ok;
 }
