@@ -9,7 +9,7 @@
 
 #include "debug_client.h"
 #include "ovdelete.h"
-#include "platform.h"
+#include "tools_platform.h"
 
 namespace fs = std::filesystem;
 

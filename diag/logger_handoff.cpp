@@ -41,10 +41,7 @@ hwnd32 ReadLoggerWindow() {
     if (!mapping) return 0;
     unique_view view(mapping.get(), file_map_read);
     if (!view || view.size() < sizeof(hwnd32)) return 0;
-    // Little-endian 32 bits at offset 0, whatever the host's byte order.
-    const unsigned char* p = view.data();
-    return static_cast<hwnd32>(p[0]) | static_cast<hwnd32>(p[1]) << 8 |
-           static_cast<hwnd32>(p[2]) << 16 | static_cast<hwnd32>(p[3]) << 24;
+    return load_window_handle(view.data());
 }
 
 int SendToLogger(const char* source_tag, const char* format, va_list args) {

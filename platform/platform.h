@@ -1,14 +1,21 @@
 // The one seam between OVDELETE and the operating system.
 //
-// Everything outside platform/ reaches the system through this header only.
-// The build chooses the backend: platform/win32/ calls the real Win32 API,
-// platform/posix/ reproduces the same Win32 behaviour on Linux, so the code
-// above the seam cannot tell them apart.  Errors cross the seam in one
-// currency, Win32 error codes (ov::err), read back with get_last_error().
+// Everything the library itself does (delete/, diag/, library/) reaches the
+// system through this header only, and everything it declares ships inside
+// the library.  The build chooses the backend: platform/win32/ calls the
+// real Win32 API, platform/posix/ reproduces the same Win32 behaviour on
+// Linux, so the code above the seam cannot tell them apart.  Errors cross
+// the seam in one currency, Win32 error codes (ov::err), read back with
+// get_last_error().
 //
-// The operations the library itself makes go through the table ov::sys, as
-// SQLite's syscall table does: a test may replace any entry to inject a
-// failure and must restore it afterwards (ov::sys = ov::default_syscalls()).
+// The operations go through the table ov::sys, as SQLite's syscall table
+// does: a test may replace any entry to inject a failure and must restore
+// it afterwards (ov::sys = ov::default_syscalls()).
+//
+// What only the logger, the host stand-in and the tests need (creating
+// objects and windows, child processes, loading a library, writing the
+// profile) lives beside the library, in tools/platform/, and is not linked
+// into it.
 #pragma once
 
 #include <cstdarg>
@@ -154,96 +161,15 @@ int compare_nocase(const char* a, const char* b);
 // SetLastError, for code above the seam that emulates a failing call.
 void set_last_error(std::uint32_t code);
 
-// DeleteFileA by path, for the tools and the tests: 1 when the file is
-// gone, 0 and an error code otherwise.
-int delete_file(const char* path);
-
-// --- Logger side: the objects a logger creates and the window it serves.
-
-// CreateFileMappingA over the paging file, owner-only.  Opens the existing
-// object when the name exists and then sets the last error to 183
-// (ERROR_ALREADY_EXISTS), as Windows does; nullptr on failure.
-handle create_file_mapping(const char* name, std::uint32_t size);
-// CreateEventA, owner-only; 183 as above when it existed.
-handle create_event(const char* name, bool manual_reset, bool initially_signalled);
-// Where the named objects live, for messages and tests: on POSIX the
-// directory of the user's place (1); Windows keeps them in the session's
-// namespace, which has no path (0, and an empty text).
-int object_place(char* text, std::size_t size);
-// Why the objects cannot be created here, when the platform can tell: on
-// POSIX, which directory of the user's place belongs to someone else, is
-// no directory, or is open to others.  Empty otherwise.
-void explain_object_place(char* text, std::size_t size);
-// A window that receives registered messages, with no display: a
-// message-only window on Windows.  Returns its nonzero 32-bit handle, or 0.
-hwnd32 create_message_window();
-// Waits up to timeout_ms for a message to the window created on this
-// thread.  1 and the message id, 0 on time-out or when a stop was
-// requested, -1 on failure.
-int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message);
-// DestroyWindow; afterwards is_window() on the handle is 0 in every process.
-void destroy_window(hwnd32 window);
-
-// Stop requests: SIGINT/SIGTERM on POSIX, console control events on
-// Windows.  After install_stop_handler(), stop_requested() turns 1 when one
-// arrives and get_window_message() returns 0 soon after.
-int install_stop_handler();
-int stop_requested();
-
-// --- Host side: loading a library as a host application does.
-
-// LoadLibraryA / dlopen.  nullptr and an error code on failure.
-handle load_library(const char* path);
-// GetProcAddress by name.
-void* get_proc_address(handle module, const char* name);
-// GetProcAddress by ordinal; nullptr and 50 (ERROR_NOT_SUPPORTED) where the
-// platform's libraries have no ordinals.
-void* get_proc_address_by_ordinal(handle module, unsigned ordinal);
-int free_library(handle module);
-// The library's file name as the build produces it ("OVDELETE.dll",
-// "libovdelete.so").
-const char* library_file_name();
-// The directory of the running executable, with a trailing separator.
-// 1 on success, 0 when it does not fit or cannot be found.
-int executable_directory(char* buffer, std::size_t size);
-
-// --- The profile, for the logger, the tools and the tests.
-
-// The path of the WIN.INI file that get_profile_int reads (posix:
-// ${XDG_CONFIG_HOME:-$HOME/.config}/win.ini; Windows: the Windows
-// directory's win.ini).  1 on success, 0 when it does not fit.
-int profile_file_path(char* buffer, std::size_t size);
-// WriteProfileStringA: sets key=value in section, creating either; a null
-// value removes the key.  1 on success.
-int write_profile_string(const char* section, const char* key, const char* value);
-
-// --- Child processes, for the tools and the tests.
-
-struct process_options {
-    // argv[0] is the program's path; the list ends with nullptr.
-    const char* const* argv;
-    // Files that receive the child's standard output and error (created or
-    // truncated); nullptr inherits the parent's.
-    const char* stdout_path;
-    const char* stderr_path;
-    // "NAME=value" entries set in the child's environment on top of the
-    // parent's, ending with nullptr; nullptr for none.
-    const char* const* environment;
-};
-// Starts the program; nullptr and an error code on failure.
-handle spawn_process(const process_options& options);
-// Waits up to timeout_ms: 1 and the exit code when the child ended, 0 on
-// time-out, -1 on failure.
-int wait_process(handle process, std::uint32_t timeout_ms, int* exit_code);
-// Asks the child to stop as a user would (SIGTERM; Ctrl+Break on Windows),
-// or ends it at once when force is set.  1 when the request was delivered.
-int stop_process(handle process, bool force);
-// Releases the handle; a child still running goes on running.
-void close_process(handle process);
-// Sleeps on the calling thread.
-void sleep_ms(std::uint32_t milliseconds);
-// The current process's id, for unique temporary names.
-std::uint32_t current_process_id();
+// The window handle as the logger's mapping holds it: 32 bits,
+// little-endian, whatever the host's byte order.
+inline hwnd32 load_window_handle(const unsigned char* p) {
+    return static_cast<hwnd32>(p[0]) | static_cast<hwnd32>(p[1]) << 8 | static_cast<hwnd32>(p[2]) << 16 |
+           static_cast<hwnd32>(p[3]) << 24;
+}
+inline void store_window_handle(unsigned char* p, hwnd32 window) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(window >> (8 * i));
+}
 
 // --- Bounded text helpers, the same on every platform.
 

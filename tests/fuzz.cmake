@@ -6,7 +6,7 @@ if(OV_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     target_include_directories(${name} PRIVATE support)
-    target_link_libraries(${name} PRIVATE ov_core)
+    target_link_libraries(${name} PRIVATE ov_core ov_tools_platform)
     set(corpus ${CMAKE_CURRENT_BINARY_DIR}/fuzz-corpus/${name})
     file(MAKE_DIRECTORY ${corpus})
     add_test(NAME fuzz.${name}

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "debug_client.h"
-#include "platform.h"
+#include "tools_platform.h"
 #include "test_support.h"
 
 namespace {
@@ -63,11 +63,6 @@ bool has_line(const std::string& text, const std::string& wanted) {
     return std::find(lines.begin(), lines.end(), wanted) != lines.end();
 }
 
-std::uint32_t little_endian_32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // The window handle at offset 0 of the logger's mapping, as a client reads
 // it; 0 when there is no mapping.
 ov::hwnd32 published_window() {
@@ -75,7 +70,7 @@ ov::hwnd32 published_window() {
     if (!mapping) return 0;
     ov::unique_view view(mapping.get(), ov::file_map_read);
     if (!view || view.size() < 4) return 0;
-    return little_endian_32(view.data());
+    return ov::load_window_handle(view.data());
 }
 
 bool logger_is_running() {
@@ -236,45 +231,51 @@ struct three_files {
     strings names() const { return list_names(dir.path()); }
 };
 
+// Every case starts in logger mode, with no logger of its namespace running
+// (ctest gives the build's tests a namespace and a profile of their own).
 class integration : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(logger_is_running()) << "an ovlogger is already running in this session; these cases need "
+        ASSERT_FALSE(logger_is_running()) << "an ovlogger is already running in this namespace; these cases need "
                                              "the logger objects to themselves";
+        ASSERT_TRUE(logger_mode_.written());
     }
+
+    // What a script sees of one FileDeleteWC call through the host: the
+    // result printed alone, exit status 0 for 1 and 1 for 0, and nothing on
+    // standard error.
+    static void expect_result(const run_result& r, int result) {
+        EXPECT_TRUE(r.finished);
+        EXPECT_EQ(r.exit_code, result == 1 ? 0 : 1);
+        EXPECT_EQ(lines_of(r.out), strings{std::to_string(result)});
+        EXPECT_EQ(r.err, "");
+    }
+
+private:
+    debugger_output_switch logger_mode_{"0"};
 };
 
 // --- FileDeleteWC through the host, with and without a logger.
 
 TEST_F(integration, LoggerReceivesTheReadOnlyRefusal) {
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     logger_process logger;
     ASSERT_TRUE(logger.start());
     three_files files;
 
     run_result r = host({"delete", files.pattern()});
 
-    EXPECT_TRUE(r.finished);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(lines_of(r.out), strings{"0"});
-    EXPECT_EQ(r.err, "");
+    expect_result(r, 0);
     EXPECT_EQ(files.names(), (strings{"b.tmp", "c.tmp"}));
     EXPECT_EQ(logger.stop(false), 0);
     EXPECT_EQ(lines_of(logger.out()), strings{read_only_line});
 }
 
 TEST_F(integration, WithoutLoggerTheLineIsDroppedSilently) {
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     three_files files;
 
     run_result r = host({"delete", files.pattern()});
 
-    EXPECT_TRUE(r.finished);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(lines_of(r.out), strings{"0"});
-    EXPECT_EQ(r.err, "");
+    expect_result(r, 0);
     EXPECT_EQ(files.names(), (strings{"b.tmp", "c.tmp"}));
 }
 
@@ -285,9 +286,7 @@ TEST_F(integration, DebuggerOutputGoesToStandardError) {
         GTEST_SKIP() << "on Windows the debugger-output stream is OutputDebugString's (debugger or DBWIN "
                         "listener), not standard error";
     }
-    // The inherited profile says otherwise: only the child's own counts.
-    debugger_output_switch inherited("0");
-    ASSERT_TRUE(inherited.written());
+    // The inherited profile says logger mode: only the child's own counts.
     temp_dir profile;
     write_file(profile / "win.ini", "[Quonvel]\nUseDebuggerOutput=1\n");
     three_files files;
@@ -318,8 +317,6 @@ TEST_F(integration, DebuggerOutputBypassesARunningLogger) {
 }
 
 TEST_F(integration, PatternMatchingNothingIsReportedAsGiven) {
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     logger_process logger;
     ASSERT_TRUE(logger.start());
     temp_dir dir;
@@ -328,17 +325,13 @@ TEST_F(integration, PatternMatchingNothingIsReportedAsGiven) {
 
     run_result r = host({"delete", pattern});
 
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(lines_of(r.out), strings{"0"});
-    EXPECT_EQ(r.err, "");
+    expect_result(r, 0);
     EXPECT_EQ(list_names(dir.path()), strings{"keep.txt"});
     EXPECT_EQ(logger.stop(false), 0);
     EXPECT_EQ(lines_of(logger.out()), strings{"UNKNOWN /File Not Found: " + pattern});
 }
 
 TEST_F(integration, EveryMatchDeletedGivesOneAndNoLine) {
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     logger_process logger;
     ASSERT_TRUE(logger.start());
     temp_dir dir;
@@ -348,9 +341,7 @@ TEST_F(integration, EveryMatchDeletedGivesOneAndNoLine) {
 
     run_result r = host({"delete", dir.prefix() + "*.tmp"});
 
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(lines_of(r.out), strings{"1"});
-    EXPECT_EQ(r.err, "");
+    expect_result(r, 1);
     EXPECT_EQ(list_names(dir.path()), strings{"keep.txt"});
     EXPECT_EQ(logger.stop(false), 0);
     EXPECT_EQ(logger.out(), "");
@@ -456,8 +447,6 @@ TEST_F(integration, ExplicitLibraryPathIsUsed) {
 // --- The logger's life.
 
 TEST_F(integration, SecondLoggerRefusesWhileOneRuns) {
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     logger_process first;
     ASSERT_TRUE(first.start());
 
@@ -489,8 +478,6 @@ TEST_F(integration, LoggerUsageErrorsExitWithTwo) {
 }
 
 TEST_F(integration, LoggerWithCountExitsAfterThatManyMessages) {
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     logger_process logger;
     ASSERT_TRUE(logger.start({"--count", "2"}));
     temp_dir dir;
@@ -507,8 +494,6 @@ TEST_F(integration, LoggerWithCountExitsAfterThatManyMessages) {
 }
 
 TEST_F(integration, StopRequestEndsTheLoggerCleanlyAndANewOneStarts) {
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     {
         // Held open here, the mapping outlives the logger, as it does while
         // a client is in the middle of a message.
@@ -518,9 +503,9 @@ TEST_F(integration, StopRequestEndsTheLoggerCleanlyAndANewOneStarts) {
         ASSERT_TRUE(mapping);
         ov::unique_view view(mapping.get(), ov::file_map_read);
         ASSERT_TRUE(view);
-        EXPECT_NE(little_endian_32(view.data()), 0u);
+        EXPECT_NE(ov::load_window_handle(view.data()), 0u);
         EXPECT_EQ(logger.stop(false), 0);
-        EXPECT_EQ(little_endian_32(view.data()), 0u) << "window handle left published";
+        EXPECT_EQ(ov::load_window_handle(view.data()), 0u) << "window handle left published";
     }
     // Gone without a trace a client could trip over: no mapping, or one
     // that says "no logger".
@@ -543,8 +528,6 @@ TEST_F(integration, StopRequestEndsTheLoggerCleanlyAndANewOneStarts) {
 // outlive the logger on every platform.  The next logger must take them
 // over and put both events right.
 TEST_F(integration, ObjectsOfAKilledLoggerAreTakenOver) {
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     ov::unique_handle mapping;
     ov::unique_handle map_event;
     ov::unique_handle debug_event;
@@ -564,9 +547,7 @@ TEST_F(integration, ObjectsOfAKilledLoggerAreTakenOver) {
     EXPECT_FALSE(logger_is_running());
     three_files orphaned;
     run_result r = host({"delete", orphaned.pattern()});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(lines_of(r.out), strings{"0"});
-    EXPECT_EQ(r.err, "");
+    expect_result(r, 0);
 
     logger_process next;
     ASSERT_TRUE(next.start());
@@ -625,8 +606,6 @@ struct running_host {
 
 TEST_F(integration, ParallelClientsEachDeliverTheirLineExactlyOnce) {
     constexpr int client_count = 8;
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     logger_process logger;
     ASSERT_TRUE(logger.start());
     std::vector<std::unique_ptr<running_host>> clients;
@@ -662,7 +641,7 @@ public:
             return ::testing::AssertionFailure() << "cannot open the logger's objects, error "
                                                  << ov::sys.get_last_error();
         }
-        window_ = little_endian_32(view_->data());
+        window_ = ov::load_window_handle(view_->data());
         notify_message_ = ov::sys.register_window_message("mHandleDebugMsg");
         return ::testing::AssertionSuccess();
     }
@@ -765,8 +744,6 @@ TEST_F(integration, AreaHeldByAClientThatDiedIsTakenBack) {
     using clock = std::chrono::steady_clock;
     // The logger's bound: the client's own wait and a margin.
     constexpr std::chrono::milliseconds take_back_after(ov::diag::handoff_timeout_ms + 1000);
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     logger_process logger;
     ASSERT_TRUE(logger.start());
     manual_client dead;
@@ -814,8 +791,6 @@ TEST_F(integration, ControlBytesInAFileNameStayOnOneLine) {
         GTEST_SKIP() << "this file system refuses a file name holding a newline or a tab";
     }
     make_read_only(dir / name);
-    debugger_output_switch logger_mode("0");
-    ASSERT_TRUE(logger_mode.written());
     logger_process logger;
     ASSERT_TRUE(logger.start());
 

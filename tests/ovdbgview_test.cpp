@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "tools_platform.h"
 #include "test_support.h"
 
 namespace ov::test {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform.h"
+#include "tools_platform.h"
 #include "test_support.h"
 
 namespace ov {

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "debug_client.h"
-#include "platform.h"
+#include "tools_platform.h"
 #include "test_support.h"
 
 namespace ov::test {

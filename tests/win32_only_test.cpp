@@ -13,7 +13,7 @@
 #include "debug_client.h"
 #include "ovdelete.h"
 #include "fake_platform.h"
-#include "platform.h"
+#include "tools_platform.h"
 #include "test_support.h"
 
 namespace ov::test {

@@ -121,10 +121,9 @@ void write_when_ready(int fd, const char* text, std::size_t length) noexcept {
 }
 
 void write_to_pipe(const char* text, std::size_t length) noexcept {
-    int fd = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0) {
-        write_line(fd, text, length);
-        close(fd);
+    unique_fd fd(open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd) {
+        write_line(fd.get(), text, length);
     } else if (errno != ENXIO) {
         write_when_ready(STDERR_FILENO, text, length);
     }

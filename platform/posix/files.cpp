@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "backend.h"
 
@@ -39,9 +40,11 @@ bool is_dot_entry(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+}  // namespace
+
 // The checks both operations make before touching the file system; 0 when
 // the path may go on, else the Win32 code that refuses it.
-std::uint32_t check_path(const char* path) {
+std::uint32_t check_path(const char* path) noexcept {
     if (path == nullptr) return err::invalid_parameter;
     std::size_t length = bounded_length(path, max_path);
     if (length >= max_path) return err::filename_exced_range;
@@ -50,6 +53,8 @@ std::uint32_t check_path(const char* path) {
     if (is_ascii_letter(path[0]) && path[1] == ':') return err::path_not_found;
     return 0;
 }
+
+namespace {
 
 // Collapses "." and ".." components as text, the way Windows turns a path
 // into a full path before it looks anything up: "nodir\..\a.tmp" names
@@ -87,12 +92,14 @@ void collapse_components(char* path) {
     *out = '\0';
 }
 
+}  // namespace
+
 // Copies a checked path into out (max_path bytes), turning every '\' into
 // '/' and collapsing "." and "..".  When nothing is left of the path, or it
 // ends in "..", what it names is a directory known only by its full path
 // (".", "dir\.."), so it is made absolute first, as Windows does.  Returns 0
 // or 206 when that full path does not fit.
-std::uint32_t to_native(const char* path, char* out) {
+std::uint32_t to_native(const char* path, char* out) noexcept {
     std::size_t i = 0;
     for (; path[i] != '\0'; ++i) out[i] = path[i] == '\\' ? '/' : path[i];
     out[i] = '\0';
@@ -109,6 +116,8 @@ std::uint32_t to_native(const char* path, char* out) {
     if (full[0] == '\0') copy_text(full, sizeof full, "/");
     return copy_text(out, max_path, full) ? 0 : err::filename_exced_range;
 }
+
+namespace {
 
 // ---------------------------------------------------------------- matching
 
@@ -144,6 +153,8 @@ bool mask_matches(const char* mask, const char* name) {
 
 // ---------------------------------------------------------------- attributes
 
+}  // namespace
+
 // The attribute word of one entry.  A symbolic link reports itself as a
 // reparse point with the type of its target (0x410 for a directory, 0x420
 // otherwise, a broken link included), as Windows reports links; its own
@@ -151,7 +162,7 @@ bool mask_matches(const char* mask, const char* name) {
 // is a directory (0x10) or a file (0x20), read-only (+0x01) when no write
 // bit is set for anyone.  A name beginning with '.' is hidden (+0x02), as
 // Wine shows dot-files.  Returns 0 or an errno value.
-int entry_attributes(int directory, const char* name, std::uint32_t* out) {
+int entry_attributes(int directory, const char* name, std::uint32_t* out) noexcept {
     struct stat st {};
     if (fstatat(directory, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     std::uint32_t attributes = 0;
@@ -167,6 +178,8 @@ int entry_attributes(int directory, const char* name, std::uint32_t* out) {
     *out = attributes;
     return 0;
 }
+
+namespace {
 
 // ---------------------------------------------------------------- snapshot
 //
@@ -345,26 +358,23 @@ const char* split_pattern(char* path, char** mask) {
 }
 
 // Opens the pattern's directory and takes the snapshot of its matches.
-// Returns 0 with the open directory in *directory_fd, or a Win32 code.
-std::uint32_t take_snapshot(const char* pattern, snapshot* s, int* directory_fd) {
+// Returns 0 with the open directory in *directory, or a Win32 code.
+std::uint32_t take_snapshot(const char* pattern, snapshot* s, unique_fd* directory) {
     char path[max_path];
     if (std::uint32_t code = to_native(pattern, path); code != 0) return code;
     char* mask = nullptr;
-    const char* directory = split_pattern(path, &mask);
+    const char* directory_path = split_pattern(path, &mask);
     // An empty mask (the pattern ends in a separator) matches nothing,
     // whether or not the directory exists.
     if (mask[0] == '\0') return err::file_not_found;
     std::uint32_t code = 0;
-    int fd = open_directory(directory, &code);
-    if (fd < 0) return code;
-    code = read_matches(fd, mask, is_root(directory), s);
+    unique_fd fd(open_directory(directory_path, &code));
+    if (!fd) return code;
+    code = read_matches(fd.get(), mask, is_root(directory_path), s);
     if (code == 0 && s->count == 0) code = err::file_not_found;
-    if (code != 0) {
-        close(fd);
-        return code;
-    }
+    if (code != 0) return code;
     finish_snapshot(s, mask);
-    *directory_fd = fd;
+    *directory = std::move(fd);
     return 0;
 }
 
@@ -390,11 +400,13 @@ std::uint32_t next_entry(int directory, snapshot* s, find_data* out) {
     return err::no_more_files;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------- deletion
 
 // ENOENT means a missing file while its directory exists, and a missing
 // path (3) once the directory itself is gone, as Windows tells them apart.
-std::uint32_t missing_code(int directory, int error) {
+std::uint32_t missing_code(int directory, int error) noexcept {
     if (error != ENOENT) return translate_errno(error);
     struct stat st {};
     return fstat(directory, &st) == 0 && st.st_nlink > 0 ? err::file_not_found : err::path_not_found;
@@ -406,39 +418,13 @@ std::uint32_t missing_code(int directory, int error) {
 // Windows refuses it; a symbolic link is removed itself and its target is
 // never touched.  unlinkat never follows the name and refuses a directory
 // that took the name meanwhile.  Returns 0 or a Win32 code.
-std::uint32_t remove_entry(int directory, const char* name, std::uint32_t attributes) {
+std::uint32_t remove_entry(int directory, const char* name, std::uint32_t attributes) noexcept {
     if ((attributes & (attr_directory | attr_readonly)) != 0) return err::access_denied;
     if (unlinkat(directory, name, 0) != 0) return missing_code(directory, errno);
     return 0;
 }
 
-// Removes one native path with DeleteFileA's rules (see remove_entry),
-// through the path's directory.
-std::uint32_t remove_file(char* path) {
-    char* slash = std::strrchr(path, '/');
-    const char* name = slash != nullptr ? slash + 1 : path;
-    const char* parent = ".";
-    if (slash == path) parent = "/";
-    if (slash != nullptr && slash != path) {
-        *slash = '\0';
-        parent = path;
-    }
-    int directory = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0) return errno == ENOENT || errno == ENOTDIR ? err::path_not_found : translate_errno(errno);
-    std::uint32_t attributes = 0;
-    int error = entry_attributes(directory, name, &attributes);
-    std::uint32_t code = error != 0 ? missing_code(directory, error) : remove_entry(directory, name, attributes);
-    close(directory);
-    return code;
-}
-
-// What DeleteFileA refuses in the text of a path before it looks anything
-// up: a wildcard anywhere in the name is an invalid name.
-std::uint32_t check_delete_path(const char* path) {
-    std::uint32_t code = check_path(path);
-    if (code == 0 && has_wildcard(path)) code = err::invalid_name;
-    return code;
-}
+namespace {
 
 int fail(std::uint32_t code) {
     set_last_error(code);
@@ -451,22 +437,21 @@ handle find_first_file(const char* pattern, find_data* out) noexcept {
     std::uint32_t code = check_path(pattern);
     auto* s = static_cast<snapshot*>(code == 0 ? std::calloc(1, sizeof(snapshot)) : nullptr);
     if (code == 0 && s == nullptr) code = err::not_enough_memory;
-    int directory = -1;
+    unique_fd directory;
     if (code == 0) code = take_snapshot(pattern, s, &directory);
     object_slot* slot = code == 0 ? claim_slot() : nullptr;
     if (code == 0 && slot == nullptr) code = get_last_error();
     // The first entry is looked up now: a directory whose entries cannot be
     // looked up fails here, as FindFirstFileA fails on it.
-    if (slot != nullptr) code = next_entry(directory, s, out);
+    if (slot != nullptr) code = next_entry(directory.get(), s, out);
     if (code == err::no_more_files) code = err::file_not_found;
     if (code != 0) {
         if (slot != nullptr) release_slot(slot);
-        if (directory >= 0) close(directory);
         free_snapshot(s);
         set_last_error(code);
         return nullptr;
     }
-    slot->fd = directory;
+    slot->fd = directory.release();
     slot->memory = s;
     return publish_slot(slot, object_kind::find);
 }
@@ -513,16 +498,3 @@ int delete_found_file(handle find, const char* path, const char* name) noexcept 
 }
 
 }  // namespace ov::backend
-
-namespace ov {
-
-int delete_file(const char* path) {
-    std::uint32_t code = backend::check_delete_path(path);
-    char native[max_path];
-    if (code == 0) code = backend::to_native(path, native);
-    if (code == 0) code = backend::remove_file(native);
-    if (code != 0) return backend::fail(code);
-    return 1;
-}
-
-}  // namespace ov

@@ -32,7 +32,7 @@ void reset_fields(object_slot* slot) noexcept {
     slot->memory_size = 0;
     slot->object_size = 0;
     slot->access = 0;
-    slot->owner = false;
+    slot->on_close = nullptr;
     slot->device = 0;
     slot->inode = 0;
     std::memset(slot->file_name, 0, sizeof slot->file_name);

@@ -1,7 +1,7 @@
 // Named file mappings and named events, with the contracts of
-// CreateFileMappingA, OpenFileMappingA, MapViewOfFile, UnmapViewOfFile,
-// CreateEventA, OpenEventA, WaitForSingleObject, SetEvent, ResetEvent and
-// CloseHandle.
+// OpenFileMappingA, MapViewOfFile, UnmapViewOfFile, OpenEventA,
+// WaitForSingleObject, SetEvent, ResetEvent and CloseHandle.  The logger
+// creates them (tools/platform/posix/objects.cpp); the library only opens.
 //
 // Each named object is a regular file "obj.<name>" in the user's place
 // (user_directory.cpp): a mapping's bytes, or an event's shared page.  Its
@@ -54,25 +54,16 @@ constexpr std::uint32_t synchronize = 0x00100000;
 constexpr std::uint32_t infinite = 0xFFFFFFFF;
 
 constexpr char object_prefix[] = "obj.";
-constexpr mode_t mapping_mode = 0600;
-constexpr mode_t event_mode = 0640;
 
-// The shared page of an event.  `state` is the futex word: 1 signalled, 0
-// not.  `waiters` counts the threads asleep on it (or about to be), so that
-// setting an event nobody waits for makes no wake call; a waiter that died
-// asleep only costs later sets a needless one.  The other fields are
-// written before the file gets its name and never change afterwards.  No
-// lock lives here, so a process that dies while using an event cannot leave
-// it blocked.  A set wakes one waiter of an auto-reset event; should that
-// waiter die before it takes the signal, the signal stays for the next wait,
-// and the others sleep on to their time-outs.
-struct event_page {
-    std::uint32_t state;
-    std::uint32_t manual_reset;
-    std::uint32_t magic;
-    std::uint32_t waiters;
-};
-constexpr std::uint32_t event_magic = 0x4F764576;  // "vEvO"
+// The shared page of an event (event_page): `state` is the futex word, 1
+// signalled, 0 not.  `waiters` counts the threads asleep on it (or about to
+// be), so that setting an event nobody waits for makes no wake call; a
+// waiter that died asleep only costs later sets a needless one.  The other
+// fields are written before the file gets its name and never change
+// afterwards.  No lock lives here, so a process that dies while using an
+// event cannot leave it blocked.  A set wakes one waiter of an auto-reset
+// event; should that waiter die before it takes the signal, the signal
+// stays for the next wait, and the others sleep on to their time-outs.
 
 event_page* page_of(object_slot* slot) { return static_cast<event_page*>(slot->memory); }
 
@@ -83,30 +74,6 @@ std::atomic_ref<std::uint32_t> shared_word(std::uint32_t& word) { return std::at
 bool is_plain_name_character(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
            c == '-';
-}
-
-// Writes "obj." + the escaped name into out.  Returns 0 or a Win32 code.
-std::uint32_t object_file_name(const char* name, char* out) {
-    // Unnamed objects are not needed by the library or its tools.
-    if (name == nullptr || name[0] == '\0') return err::invalid_parameter;
-    if (std::strncmp(name, "Local\\", 6) == 0) name += 6;
-    if (bounded_length(name, max_path) >= max_path) return err::filename_exced_range;
-    static constexpr char hex[] = "0123456789ABCDEF";
-    copy_text(out, object_file_name_capacity, object_prefix);
-    std::size_t n = std::strlen(out);
-    for (; *name != '\0'; ++name) {
-        auto c = static_cast<unsigned char>(*name);
-        if (n + 4 > object_file_name_capacity) return err::filename_exced_range;
-        if (is_plain_name_character(*name)) {
-            out[n++] = *name;
-        } else {
-            out[n++] = '%';
-            out[n++] = hex[c >> 4];
-            out[n++] = hex[c & 15];
-        }
-    }
-    out[n] = '\0';
-    return 0;
 }
 
 mode_t mode_of(object_kind kind) { return kind == object_kind::event ? event_mode : mapping_mode; }
@@ -136,84 +103,29 @@ event_page* live_page(object_slot* slot) {
     return page_of(slot);
 }
 
-// Fills a claimed slot from an open object file of the right kind.  An
-// event's page is mapped here and checked; a mapping's size is kept for its
-// views.  Returns 0 or a Win32 code.
-std::uint32_t attach_object(object_slot* slot, int fd, const struct stat& st, object_kind kind) {
-    slot->fd = fd;
-    slot->device = st.st_dev;
-    slot->inode = st.st_ino;
-    if (kind == object_kind::mapping) {
-        if (st.st_size <= 0) return err::invalid_handle;
-        slot->object_size = static_cast<std::size_t>(st.st_size);
-        return 0;
-    }
-    if (static_cast<std::size_t>(st.st_size) < sizeof(event_page)) return err::invalid_handle;
-    void* page = mmap(nullptr, sizeof(event_page), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (page == MAP_FAILED) return translate_errno(errno);
-    slot->memory = page;
-    slot->memory_size = sizeof(event_page);
-    return page_of(slot)->magic == event_magic ? 0 : err::invalid_handle;
-}
-
-// Closes what a slot holds and frees it.  The owner's handle also removes
-// the object's name, provided the name still refers to the same object.
+// Closes what a slot holds and frees it; the handle that created the
+// object removes its name first.
 void detach_object(object_slot* slot) {
     if (slot->memory != nullptr) munmap(slot->memory, slot->memory_size);
-    if (slot->owner) {
-        int directory = object_directory(false);
-        struct stat st {};
-        if (directory >= 0 && fstatat(directory, slot->file_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            st.st_dev == slot->device && st.st_ino == slot->inode)
-            unlinkat(directory, slot->file_name, 0);
-    }
+    if (slot->on_close != nullptr) slot->on_close(slot);
     if (slot->fd >= 0) close(slot->fd);
     release_slot(slot);
 }
 
-// Opens the file under an object's name, without blocking (a FIFO) and
-// without following a link, and checks what it is.  Returns a descriptor,
-// or -1 with *code set: 2 for a missing name or a file that is no object, 6
-// for an object of the other kind.
-int open_object_file(int directory, const char* file_name, object_kind kind, int flags, struct stat* st,
-                     std::uint32_t* code) {
-    int fd = openat(directory, file_name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *code = errno == ENOENT || errno == ELOOP || errno == ENXIO ? err::file_not_found : translate_errno(errno);
-        return -1;
-    }
-    *code = fstat(fd, st) == 0 ? classify(*st, kind) : translate_errno(errno);
-    if (*code != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Gives up on a claimed slot: closes what it holds (and fd, when the slot
-// did not take it yet), frees it and reports code.
-handle abandon(object_slot* slot, int fd, std::uint32_t code) {
-    if (fd >= 0 && slot->fd != fd) close(fd);
-    detach_object(slot);
-    set_last_error(code);
-    return nullptr;
-}
-
 // Opens an existing object in the user's place: one lookup in the held
 // directory, and a second one only when the name is missing because that
-// directory itself has gone meanwhile.  Returns a descriptor or -1 with
-// *code set.
-int open_in_place(const char* file_name, object_kind kind, int flags, struct stat* st, std::uint32_t* code) {
+// directory itself has gone meanwhile.
+unique_fd open_in_place(const char* file_name, object_kind kind, int flags, struct stat* st, std::uint32_t* code) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        int directory = object_directory(false);
+        int directory = object_directory();
         if (directory < 0) {
             *code = get_last_error();
-            return -1;
+            return unique_fd();
         }
-        int fd = open_object_file(directory, file_name, kind, flags, st, code);
-        if (fd >= 0 || *code != err::file_not_found || !object_directory_gone()) return fd;
+        unique_fd fd = open_object_file(directory, file_name, kind, flags, st, code);
+        if (fd || *code != err::file_not_found || !object_directory_gone()) return fd;
     }
-    return -1;
+    return unique_fd();
 }
 
 // open_file_mapping and open_event: the object by name, in a new handle.
@@ -222,104 +134,80 @@ handle open_object(object_kind kind, const char* name, std::uint32_t access, int
     if (slot == nullptr) return nullptr;
     std::uint32_t code = object_file_name(name, slot->file_name);
     struct stat st {};
-    int fd = code == 0 ? open_in_place(slot->file_name, kind, flags, &st, &code) : -1;
-    if (fd >= 0) code = attach_object(slot, fd, st, kind);
-    if (code != 0) return abandon(slot, fd, code);
+    unique_fd fd = code == 0 ? open_in_place(slot->file_name, kind, flags, &st, &code) : unique_fd();
+    if (fd) code = attach_object(slot, std::move(fd), st, kind);
+    if (code != 0) return abandon(slot, code);
     slot->access = access;
     return publish_slot(slot, kind);
 }
 
-// ---------------------------------------------------------------- creation
+}  // namespace
 
-// Writes a new object's initial contents into a fresh unnamed file.
-std::uint32_t initialise_object(int fd, object_kind kind, std::uint32_t size, bool manual_reset, bool signalled) {
-    if (kind == object_kind::mapping) return ftruncate(fd, size) == 0 ? 0 : translate_errno(errno);
-    event_page page{signalled ? 1u : 0u, manual_reset ? 1u : 0u, event_magic, 0};
-    ssize_t written = pwrite(fd, &page, sizeof page, 0);
-    if (written == static_cast<ssize_t>(sizeof page)) return 0;
-    return written < 0 ? translate_errno(errno) : err::disk_full;
-}
-
-// Creates the object under a temporary name, initialises it and gives it
-// its kind's permission bits, then links it to its real name, so that no
-// opener ever sees it half made.  Returns 0 and the descriptor, 183 when
-// the name appeared meanwhile, or another Win32 code.
-std::uint32_t publish_new_object(int directory, const char* file_name, object_kind kind, std::uint32_t size,
-                                 bool manual_reset, bool signalled, int* fd_out) {
-    std::uint32_t nonce = 0;
-    if (getrandom(&nonce, sizeof nonce, 0) != sizeof nonce) nonce = static_cast<std::uint32_t>(monotonic_ms());
-    char temporary[64];
-    format_text(temporary, sizeof temporary, "tmp.%u.%08x", static_cast<unsigned>(getpid()), nonce);
-    int fd = openat(directory, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return translate_errno(errno);
-    std::uint32_t code = initialise_object(fd, kind, size, manual_reset, signalled);
-    if (code == 0 && fchmod(fd, mode_of(kind)) != 0) code = translate_errno(errno);
-    // linkat never replaces an existing name: EEXIST becomes 183.
-    if (code == 0 && linkat(directory, temporary, directory, file_name, 0) != 0) code = translate_errno(errno);
-    unlinkat(directory, temporary, 0);
-    if (code != 0) {
-        close(fd);
-        return code;
+// In the file name every character outside [A-Za-z0-9._-] is written as %XX.
+std::uint32_t object_file_name(const char* name, char* out) noexcept {
+    // Unnamed objects are not needed by the library or its tools.
+    if (name == nullptr || name[0] == '\0') return err::invalid_parameter;
+    if (std::strncmp(name, "Local\\", 6) == 0) name += 6;
+    if (bounded_length(name, max_path) >= max_path) return err::filename_exced_range;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    copy_text(out, object_file_name_capacity, object_prefix);
+    std::size_t n = std::strlen(out);
+    for (; *name != '\0'; ++name) {
+        auto c = static_cast<unsigned char>(*name);
+        if (n + 4 > object_file_name_capacity) return err::filename_exced_range;
+        if (is_plain_name_character(*name)) {
+            out[n++] = *name;
+        } else {
+            out[n++] = '%';
+            out[n++] = hex[c >> 4];
+            out[n++] = hex[c & 15];
+        }
     }
-    *fd_out = fd;
+    out[n] = '\0';
     return 0;
 }
 
-// Opens the object when its name exists (growing a mapping that is smaller
-// than asked, never shrinking one another process may use), or creates it.
-// Something under the name that is no object of this kind is refused with
-// 6, as Windows refuses a name that another type of object holds.  Sets
-// *existed.  Returns a descriptor or -1 with *code set.
-int create_object_file(int directory, const char* file_name, object_kind kind, std::uint32_t size,
-                       bool manual_reset, bool signalled, bool* existed, std::uint32_t* code) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        struct stat st {};
-        int fd = open_object_file(directory, file_name, kind, O_RDWR, &st, code);
-        if (fd >= 0) {
-            *existed = true;
-            if (kind == object_kind::mapping && st.st_size < static_cast<off_t>(size) && ftruncate(fd, size) != 0) {
-                *code = translate_errno(errno);
-                close(fd);
-                return -1;
-            }
-            return fd;
-        }
-        if (*code != err::file_not_found) return -1;
-        if (struct stat other {}; fstatat(directory, file_name, &other, AT_SYMLINK_NOFOLLOW) == 0) {
-            *code = err::invalid_handle;
-            return -1;
-        }
-        *code = publish_new_object(directory, file_name, kind, size, manual_reset, signalled, &fd);
-        if (*code == 0) {
-            *existed = false;
-            return fd;
-        }
-        if (*code != err::already_exists) return -1;
+// Without blocking (a FIFO) and without following a link.  ENXIO: a socket
+// or a FIFO that refuses the open.
+unique_fd open_object_file(int directory, const char* file_name, object_kind kind, int flags, struct stat* st,
+                           std::uint32_t* code) noexcept {
+    unique_fd fd(openat(directory, file_name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        *code = errno == ENOENT || errno == ELOOP || errno == ENXIO ? err::file_not_found : translate_errno(errno);
+        return fd;
     }
-    *code = err::sharing_violation;  // the name keeps appearing and vanishing
-    return -1;
+    *code = fstat(fd.get(), st) == 0 ? classify(*st, kind) : translate_errno(errno);
+    if (*code != 0) fd.reset();
+    return fd;
 }
 
-// create_file_mapping and create_event.  The handle owns the name.
-handle create_object(object_kind kind, const char* name, std::uint32_t size, bool manual_reset, bool signalled) {
-    object_slot* slot = claim_slot();
-    if (slot == nullptr) return nullptr;
-    std::uint32_t code = object_file_name(name, slot->file_name);
-    if (code == 0 && kind == object_kind::mapping && size == 0) code = err::invalid_parameter;
-    int directory = code == 0 ? object_directory(true) : -1;
-    if (code == 0 && directory < 0) code = get_last_error();
-    bool existed = false;
-    int fd = -1;
-    if (code == 0)
-        fd = create_object_file(directory, slot->file_name, kind, size, manual_reset, signalled, &existed, &code);
-    struct stat st {};
-    if (fd >= 0) code = fstat(fd, &st) == 0 ? attach_object(slot, fd, st, kind) : translate_errno(errno);
-    if (code != 0) return abandon(slot, fd, code);
-    slot->access = kind == object_kind::event ? event_all_access : file_map_read | file_map_write;
-    slot->owner = true;
-    set_last_error(existed ? err::already_exists : err::success);
-    return publish_slot(slot, kind);
+// An event's page is mapped here and checked; a mapping's size is kept for
+// its views.
+std::uint32_t attach_object(object_slot* slot, unique_fd fd, const struct stat& st, object_kind kind) noexcept {
+    slot->fd = fd.release();
+    slot->device = st.st_dev;
+    slot->inode = st.st_ino;
+    if (kind == object_kind::mapping) {
+        if (st.st_size <= 0) return err::invalid_handle;
+        slot->object_size = static_cast<std::size_t>(st.st_size);
+        return 0;
+    }
+    if (static_cast<std::size_t>(st.st_size) < sizeof(event_page)) return err::invalid_handle;
+    void* page = mmap(nullptr, sizeof(event_page), PROT_READ | PROT_WRITE, MAP_SHARED, slot->fd, 0);
+    if (page == MAP_FAILED) return translate_errno(errno);
+    slot->memory = page;
+    slot->memory_size = sizeof(event_page);
+    return page_of(slot)->magic == event_magic ? 0 : err::invalid_handle;
 }
+
+handle abandon(object_slot* slot, std::uint32_t code) noexcept {
+    detach_object(slot);
+    set_last_error(code);
+    return nullptr;
+}
+
+namespace {
+
 
 // ---------------------------------------------------------------- waits
 
@@ -481,14 +369,3 @@ int reset_event(handle h) noexcept {
 
 }  // namespace ov::backend
 
-namespace ov {
-
-handle create_file_mapping(const char* name, std::uint32_t size) {
-    return backend::create_object(backend::object_kind::mapping, name, size, false, false);
-}
-
-handle create_event(const char* name, bool manual_reset, bool initially_signalled) {
-    return backend::create_object(backend::object_kind::event, name, 0, manual_reset, initially_signalled);
-}
-
-}  // namespace ov

@@ -11,7 +11,7 @@
 //   to everyone else: no other user can make it first;
 // - where there is none (no login session, or root), /dev/shm/ovdelete-<uid>
 //   (/tmp/ovdelete-<uid> without /dev/shm).  Another user can make that name
-//   first; it is then refused, and explain_object_place() says by whom.
+//   first; it is then refused, and the logger says by whom.
 //
 // OVDELETE_NAMESPACE=NAME (letters, digits, '.', '_' and '-', at most 32)
 // puts the objects of the processes that share it in a subdirectory
@@ -49,6 +49,7 @@ char place_path[object_path_capacity];
 std::size_t place_root_length = 0;  // the part that must exist already, made by someone else
 
 std::atomic<int> held_directory{-1};
+std::atomic<ino_t> held_inode{0};
 std::atomic<std::uint64_t> last_check_ms{0};
 
 bool is_namespace_character(char c) {
@@ -94,61 +95,63 @@ const char* place() {
     return place_path;
 }
 
-// Opens one directory of the place, making it first when asked.  A link in
-// its place fails (O_NOFOLLOW) and is refused like a directory of someone
-// else.  Returns a descriptor or -1 with the last error: 2 when it does
-// not exist, 5 when it is not a private directory of this user.
-int open_private(const char* path, bool create) {
-    bool made = create && mkdir(path, 0700) == 0;
-    if (create && !made && errno != EEXIST) {
-        set_error_from_errno(errno);
-        return -1;
-    }
-    int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+// Opens one directory of the place below an open parent, without
+// following a link: a link in its place fails (ELOOP) and is refused like a
+// directory of someone else.  Returns a descriptor or an empty one with the
+// last error: 2 when it does not exist, 5 when it is not a private
+// directory of this user.
+unique_fd open_private(int parent, const char* name) {
+    unique_fd fd(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
         set_last_error(errno == ENOENT ? err::file_not_found : err::access_denied);
-        return -1;
+        return fd;
     }
-    if (made) fchmod(fd, 0700);  // whatever the umask took away
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !is_private(st, geteuid())) {
-        close(fd);
+    if (fstat(fd.get(), &st) != 0 || !is_private(st, geteuid())) {
+        fd.reset();
         set_last_error(err::access_denied);
-        return -1;
     }
     return fd;
 }
 
-// Opens the place, making each of its directories below the root when
-// asked, each checked before the next is looked up.
-int open_place(bool create) {
+// Opens the place from its root one directory at a time, each checked
+// before the next is looked up in it, and `make` called for each that is
+// missing.
+unique_fd open_place(make_directory_fn make) {
     const char* path = place();
     char partial[object_path_capacity];
-    int fd = -1;
-    for (std::size_t i = place_root_length + 1;; ++i) {
-        if (path[i] != '/' && path[i] != '\0') continue;
-        std::memcpy(partial, path, i);
-        partial[i] = '\0';
-        if (fd >= 0) close(fd);
-        fd = open_private(partial, create);
-        if (fd < 0 || path[i] == '\0') return fd;
+    std::memcpy(partial, path, place_root_length);
+    partial[place_root_length] = '\0';
+    unique_fd fd(open(partial, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) set_last_error(errno == ENOENT ? err::file_not_found : err::access_denied);
+    for (std::size_t begin = place_root_length + 1; fd;) {
+        std::size_t end = begin;
+        while (path[end] != '/' && path[end] != '\0') ++end;
+        std::memcpy(partial, path + begin, end - begin);
+        partial[end - begin] = '\0';
+        if (make != nullptr && !make(fd.get(), partial)) return unique_fd();
+        fd = open_private(fd.get(), partial);
+        if (path[end] == '\0') break;
+        begin = end + 1;
     }
+    return fd;
 }
 
 }  // namespace
 
-int object_directory(bool create) noexcept {
+int object_directory(make_directory_fn make) noexcept {
     int fd = held_directory.load(std::memory_order_acquire);
     if (fd >= 0) return fd;
-    fd = open_place(create);
-    if (fd < 0) return -1;
+    unique_fd opened = open_place(make);
+    if (!opened) return -1;
     int expected = -1;
-    if (!held_directory.compare_exchange_strong(expected, fd, std::memory_order_acq_rel)) {
-        close(fd);  // another thread got there first
-        return expected;
-    }
+    // Another thread may have got there first: its descriptor stays.
+    if (!held_directory.compare_exchange_strong(expected, opened.get(), std::memory_order_acq_rel)) return expected;
     last_check_ms.store(monotonic_ms(), std::memory_order_relaxed);
-    return fd;
+    held_inode.store(0, std::memory_order_relaxed);
+    struct stat st {};
+    if (fstat(opened.get(), &st) == 0) held_inode.store(st.st_ino, std::memory_order_relaxed);
+    return opened.release();
 }
 
 bool object_directory_gone() noexcept {
@@ -158,7 +161,11 @@ bool object_directory_gone() noexcept {
     if (now - last_check_ms.load(std::memory_order_relaxed) < recheck_interval_ms) return false;
     last_check_ms.store(now, std::memory_order_relaxed);
     struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_nlink > 0) return false;
+    // Still there, and still the directory it was: the host may have closed
+    // a descriptor it does not own, and the number be another file's now.
+    if (fstat(fd, &st) == 0 && st.st_nlink > 0 && S_ISDIR(st.st_mode) &&
+        st.st_ino == held_inode.load(std::memory_order_relaxed))
+        return false;
     // Let go of it, but leave it open: another thread may be looking a name
     // up in it this moment, and a descriptor number closed under it could
     // be reused for anything.  It costs one descriptor each time the
@@ -169,52 +176,10 @@ bool object_directory_gone() noexcept {
 
 const char* object_directory_path() noexcept { return place(); }
 
-// Says which directory of the place is wrong and why, for a tool whose
-// objects cannot be made.
-}  // namespace ov::backend
-
-namespace ov {
-
-int object_place(char* text, std::size_t size) { return copy_text(text, size, backend::place()); }
-
-void explain_object_place(char* text, std::size_t size) {
-    using backend::object_path_capacity;
-    using backend::place;
-    using backend::place_root_length;
-    const char* path = place();
-    text[0] = '\0';
-    char partial[object_path_capacity];
-    const auto user = geteuid();
-    for (std::size_t i = place_root_length + 1;; ++i) {
-        if (path[i] != '/' && path[i] != '\0') continue;
-        std::memcpy(partial, path, i);
-        partial[i] = '\0';
-        struct stat st {};
-        if (lstat(partial, &st) != 0) {
-            if (errno != ENOENT) format_text(text, size, "%s cannot be looked up (%s)", partial, std::strerror(errno));
-            return;
-        }
-        if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
-            format_text(text, size, "%s is not a directory", partial);
-            return;
-        }
-        if (st.st_uid != user) {
-            format_text(text, size, "%s belongs to another user (uid %u), not to this one (uid %u)", partial,
-                        static_cast<unsigned>(st.st_uid), static_cast<unsigned>(user));
-            return;
-        }
-        if ((st.st_mode & 077) != 0) {
-            format_text(text, size, "%s is open to other users (mode %04o); it must be 0700", partial,
-                        static_cast<unsigned>(st.st_mode & 07777));
-            return;
-        }
-        if (path[i] == '\0') return;
-    }
+std::size_t object_place_root_length() noexcept {
+    place();
+    return place_root_length;
 }
-
-}  // namespace ov
-
-namespace ov::backend {
 
 std::uint64_t monotonic_ms() noexcept {
     struct timespec now {};

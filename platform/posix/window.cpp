@@ -1,25 +1,28 @@
-// Message-only windows, registered messages and stop requests, with the
-// contracts of RegisterWindowMessageA, IsWindow, SendNotifyMessageA,
-// CreateWindowEx(HWND_MESSAGE), GetMessage and DestroyWindow, and of a
-// console control handler.
+// Registered messages and the two things a client does with a window, with
+// the contracts of RegisterWindowMessageA, IsWindow and SendNotifyMessageA.
+// The windows themselves belong to the logger (tools/platform/posix/).
 //
-// A window is a UNIX datagram socket bound in the user's private directory
-// as "win.<handle in 8 hex digits>"; the handle is a random nonzero 32-bit
+// A window is a UNIX datagram socket bound in the user's place as
+// "win.<handle in 8 hex digits>"; the handle is a random nonzero 32-bit
 // value, so a stale or forged handle names no socket, or a socket nobody
 // reads, and never reaches an unrelated process.  A window lives while its
 // socket is bound: IsWindow probes it with connect(), which a dead window
 // (file missing, or left behind by a process that died) refuses.
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/random.h>
+//
+// One unbound datagram socket serves every probe and every notification of
+// the process: connect() re-aims it at each probe, and a notification names
+// its window itself (sendto), so a failed probe, which leaves the socket
+// aimed where it was, can never misdirect one.  It is made at first use and
+// kept, as the place's directory is; once a second at most, when it is
+// used, it is checked to be still the socket it was, in case the host
+// closed a descriptor it does not own and the number came back as another.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 #include "backend.h"
@@ -28,137 +31,51 @@ namespace ov::backend {
 
 namespace {
 
-constexpr std::uint32_t infinite = 0xFFFFFFFF;
-// A message travels as (message id, wparam, lparam), 32 bits each, as on
-// 32-bit Windows.
-constexpr std::size_t datagram_size = 12;
+constexpr std::uint64_t recheck_interval_ms = 1000;
 
-// The windows this process created, each with the socket it reads.
-struct window_slot {
-    std::atomic<int> state{0};  // 0 free, 1 being changed, 2 live
-    hwnd32 window = 0;
-    int fd = -1;
-};
-constinit window_slot windows[16];
+// The process's probe socket, taken by one thread at a time.
+std::atomic_flag probe_busy = ATOMIC_FLAG_INIT;
+int probe_fd = -1;
+ino_t probe_inode = 0;
+std::uint64_t probe_checked_ms = 0;
 
-volatile std::sig_atomic_t stop_flag = 0;
-// The self-pipe that wakes get_window_message when a stop arrives on
-// another thread.  Lock-free atomics, so the signal handler may read them.
-std::atomic<int> wake_read_fd{-1};
-std::atomic<int> wake_write_fd{-1};
-
-void on_stop_signal(int) {
-    int saved = errno;
-    stop_flag = 1;
-    int fd = wake_write_fd.load(std::memory_order_relaxed);
-    if (fd >= 0) {
-        char byte = 1;
-        [[maybe_unused]] ssize_t ignored = write(fd, &byte, 1);
+// Holds the probe socket for one probe or notification.
+class probe_socket {
+public:
+    probe_socket() noexcept {
+        while (probe_busy.test_and_set(std::memory_order_acquire)) {
+        }
+        std::uint64_t now = monotonic_ms();
+        struct stat st {};
+        if (probe_fd >= 0 && now - probe_checked_ms >= recheck_interval_ms) {
+            probe_checked_ms = now;
+            // Another descriptor under the old number is left alone.
+            if (fstat(probe_fd, &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_ino != probe_inode) probe_fd = -1;
+        }
+        if (probe_fd < 0) {
+            probe_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            probe_inode = probe_fd >= 0 && fstat(probe_fd, &st) == 0 ? st.st_ino : 0;
+            probe_checked_ms = now;
+        }
     }
-    errno = saved;
-}
+    probe_socket(const probe_socket&) = delete;
+    probe_socket& operator=(const probe_socket&) = delete;
+    ~probe_socket() { probe_busy.clear(std::memory_order_release); }
+    int get() const noexcept { return probe_fd; }
+};
+
+}  // namespace
 
 // The socket address of a window, in the user's place, which must be a
-// private directory of this user (made first with create).  Returns 0 or a
-// Win32 code.
-std::uint32_t window_address(hwnd32 window, bool create, sockaddr_un* address) {
-    if (object_directory(create) < 0) return get_last_error();
+// private directory of this user.  Returns 0 or a Win32 code.
+std::uint32_t window_address(hwnd32 window, sockaddr_un* address) noexcept {
+    if (object_directory() < 0) return get_last_error();
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
     std::size_t needed = format_text(address->sun_path, sizeof address->sun_path, "%s/win.%08x",
                                      object_directory_path(), static_cast<unsigned>(window));
     return needed < sizeof address->sun_path ? 0 : err::filename_exced_range;
 }
-
-window_slot* find_window(hwnd32 window) {
-    for (auto& slot : windows)
-        if (slot.state.load(std::memory_order_acquire) == 2 && slot.window == window) return &slot;
-    return nullptr;
-}
-
-// Removes the sockets of windows whose process ended without destroying
-// them (Windows destroys those windows with their thread).  A socket file
-// whose socket is gone refuses connect() with ECONNREFUSED; a live one is
-// bound from the moment its file exists, so none is taken for dead.
-void sweep_dead_windows() {
-    const char* path = object_directory_path();
-    int held = object_directory(true);
-    // The held descriptor stays open: the listing gets one of its own.
-    int fd = held >= 0 ? openat(held, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    DIR* directory = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (directory == nullptr) {
-        if (fd >= 0) close(fd);
-        return;
-    }
-    int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    for (const dirent* entry = readdir(directory); probe >= 0 && entry != nullptr; entry = readdir(directory)) {
-        if (std::strncmp(entry->d_name, "win.", 4) != 0) continue;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (format_text(address.sun_path, sizeof address.sun_path, "%s/%s", path, entry->d_name) >=
-            sizeof address.sun_path)
-            continue;
-        if (connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED)
-            unlinkat(dirfd(directory), entry->d_name, 0);
-    }
-    if (probe >= 0) close(probe);
-    closedir(directory);
-}
-
-// Binds a new socket under a fresh random handle.  Returns the handle, or 0
-// with *code set.
-hwnd32 bind_new_window(int fd, std::uint32_t* code) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        hwnd32 window = 0;
-        if (getrandom(&window, sizeof window, 0) != sizeof window) {
-            *code = translate_errno(errno);
-            return 0;
-        }
-        if (window == 0) continue;
-        sockaddr_un address{};
-        *code = window_address(window, true, &address);
-        if (*code != 0) return 0;
-        if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return window;
-        if (errno != EADDRINUSE) {
-            *code = translate_errno(errno);
-            return 0;
-        }
-    }
-    *code = err::already_exists;
-    return 0;
-}
-
-// Milliseconds left until deadline, for poll(); -1 waits for ever.
-int remaining_ms(std::uint32_t timeout_ms, std::uint64_t deadline) {
-    if (timeout_ms == infinite) return -1;
-    std::uint64_t now = monotonic_ms();
-    return now >= deadline ? 0 : static_cast<int>(deadline - now);
-}
-
-void drain_wake_pipe() {
-    char bytes[16];
-    int fd = wake_read_fd.load(std::memory_order_relaxed);
-    while (fd >= 0 && read(fd, bytes, sizeof bytes) > 0) {
-    }
-}
-
-// Reads one datagram.  1 and the message id, 0 when what arrived was not a
-// message (a short or long datagram from someone else) or nothing was
-// there, -1 on failure.
-int receive_message(int fd, std::uint32_t* message) {
-    unsigned char buffer[datagram_size + 1];
-    ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR) return 0;
-        set_error_from_errno(errno);
-        return -1;
-    }
-    if (n != static_cast<ssize_t>(datagram_size)) return 0;
-    std::memcpy(message, buffer, sizeof *message);
-    return 1;
-}
-
-}  // namespace
 
 // A hash of the name with ASCII case folded (FNV-1a), so every process gets
 // the same id for the same name without a shared table.  Unlike Windows'
@@ -180,12 +97,10 @@ std::uint32_t register_window_message(const char* name) noexcept {
 
 int is_window(hwnd32 window) noexcept {
     sockaddr_un address{};
-    if (window == 0 || window_address(window, false, &address) != 0) return 0;
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    int live = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return live;
+    if (window == 0 || window_address(window, &address) != 0) return 0;
+    probe_socket probe;
+    return probe.get() >= 0 &&
+           connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
 // Posts without waiting: the datagram is queued for the window's owner, or
@@ -193,19 +108,19 @@ int is_window(hwnd32 window) noexcept {
 // queue refuses a post).  A dead or unknown window fails with 1400.
 int send_notify_message(hwnd32 window, std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) noexcept {
     sockaddr_un address{};
-    std::uint32_t code = window == 0 ? err::invalid_window_handle : window_address(window, false, &address);
+    std::uint32_t code = window == 0 ? err::invalid_window_handle : window_address(window, &address);
     if (code == err::file_not_found) code = err::invalid_window_handle;
-    int fd = code == 0 ? socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
-    if (code == 0 && fd < 0) code = translate_errno(errno);
-    if (fd >= 0) {
+    if (code == 0) {
+        probe_socket probe;
         std::uint32_t words[3] = {message, static_cast<std::uint32_t>(wparam), static_cast<std::uint32_t>(lparam)};
-        if (sendto(fd, words, sizeof words, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
-                   sizeof address) != static_cast<ssize_t>(sizeof words)) {
+        if (probe.get() < 0) {
+            code = translate_errno(errno);
+        } else if (sendto(probe.get(), words, sizeof words, MSG_DONTWAIT | MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr*>(&address), sizeof address) != sizeof words) {
             if (errno == ENOENT || errno == ECONNREFUSED || errno == ENOTDIR) code = err::invalid_window_handle;
             else if (errno == EAGAIN) code = error_not_enough_quota;
             else code = translate_errno(errno);
         }
-        close(fd);
     }
     if (code != 0) {
         set_last_error(code);
@@ -214,100 +129,4 @@ int send_notify_message(hwnd32 window, std::uint32_t message, std::uintptr_t wpa
     return 1;
 }
 
-int install_stop_handler_impl() noexcept {
-    int expected = -1;
-    int fds[2];
-    if (wake_read_fd.load() < 0 && pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        if (wake_read_fd.compare_exchange_strong(expected, fds[0])) {
-            wake_write_fd.store(fds[1]);
-        } else {
-            close(fds[0]);
-            close(fds[1]);
-        }
-    }
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    // Restarting keeps other blocking calls of the process undisturbed;
-    // poll() is never restarted, so get_window_message still wakes.
-    action.sa_flags = SA_RESTART;
-    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0) {
-        set_error_from_errno(errno);
-        return 0;
-    }
-    return 1;
-}
-
 }  // namespace ov::backend
-
-namespace ov {
-
-hwnd32 create_message_window() {
-    using backend::windows;
-    backend::sweep_dead_windows();
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        backend::set_error_from_errno(errno);
-        return 0;
-    }
-    std::uint32_t code = 0;
-    hwnd32 window = backend::bind_new_window(fd, &code);
-    for (auto& slot : windows) {
-        int expected = 0;
-        if (window == 0 || !slot.state.compare_exchange_strong(expected, 1)) continue;
-        slot.window = window;
-        slot.fd = fd;
-        slot.state.store(2, std::memory_order_release);
-        return window;
-    }
-    close(fd);
-    if (window != 0) {
-        sockaddr_un address{};
-        if (backend::window_address(window, false, &address) == 0) unlink(address.sun_path);
-        code = err::not_enough_memory;  // every slot in use
-    }
-    set_last_error(code);
-    return 0;
-}
-
-int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message) {
-    backend::window_slot* slot = backend::find_window(window);
-    if (slot == nullptr) {
-        set_last_error(err::invalid_window_handle);
-        return -1;
-    }
-    const std::uint64_t deadline = backend::monotonic_ms() + (timeout_ms == backend::infinite ? 0 : timeout_ms);
-    for (;;) {
-        if (backend::stop_flag) return 0;
-        pollfd waits[2] = {{slot->fd, POLLIN, 0}, {backend::wake_read_fd.load(), POLLIN, 0}};
-        int ready = poll(waits, waits[1].fd >= 0 ? 2 : 1, backend::remaining_ms(timeout_ms, deadline));
-        if (ready == 0) return 0;
-        if (ready < 0 && errno != EINTR) {
-            backend::set_error_from_errno(errno);
-            return -1;
-        }
-        if (ready > 0 && (waits[1].revents & POLLIN) != 0) backend::drain_wake_pipe();
-        if (ready > 0 && (waits[0].revents & POLLIN) != 0) {
-            int received = backend::receive_message(slot->fd, message);
-            if (received != 0) return received;
-        }
-    }
-}
-
-void destroy_window(hwnd32 window) {
-    backend::window_slot* slot = backend::find_window(window);
-    int expected = 2;
-    if (slot == nullptr || !slot->state.compare_exchange_strong(expected, 1)) return;
-    sockaddr_un address{};
-    if (backend::window_address(window, false, &address) == 0) unlink(address.sun_path);
-    close(slot->fd);
-    slot->fd = -1;
-    slot->window = 0;
-    slot->state.store(0, std::memory_order_release);
-}
-
-int install_stop_handler() { return backend::install_stop_handler_impl(); }
-
-int stop_requested() { return backend::stop_flag != 0; }
-
-}  // namespace ov

@@ -28,13 +28,13 @@ inline hwnd32 from_hwnd(HWND window) noexcept {
 
 namespace ov::backend {
 
-// --- window.cpp: the stop request's named event.
-//
-// install_stop_handler() creates a manual-reset event named after the
-// process id; stop_process() sets it in the target, because Wine does not
-// deliver GenerateConsoleCtrlEvent to a child without a real console, and
-// Windows only between processes that share one.
-inline constexpr std::size_t stop_event_name_capacity = 40;
-void stop_event_name(char (&name)[stop_event_name_capacity], DWORD process_id) noexcept;
+// --- objects.cpp
+
+// Room for an object's name with the namespace in front of it.
+inline constexpr std::size_t object_name_capacity = MAX_PATH + 34;
+// The name an object has in the OVDELETE_NAMESPACE namespace: "NAME.name"
+// (after a "Local\\" or "Global\\" prefix), or the name itself when no
+// namespace is set.
+const char* object_name(const char* name, char (&buffer)[object_name_capacity]) noexcept;
 
 }  // namespace ov::backend

@@ -186,10 +186,3 @@ int delete_found_file(handle find, const char* path, const char* name) noexcept 
 }
 
 }  // namespace ov::backend
-
-namespace ov {
-
-// DeleteFileA by path.
-int delete_file(const char* path) { return DeleteFileA(path) ? 1 : 0; }
-
-}  // namespace ov

@@ -18,7 +18,6 @@ namespace backend {
 namespace {
 
 constexpr std::size_t namespace_limit = 32;
-constexpr std::size_t object_name_capacity = MAX_PATH + namespace_limit + 2;
 
 // The namespace, read once per process (state 0 -> 1 -> 2).
 std::atomic<int> namespace_state{0};
@@ -48,9 +47,10 @@ const char* name_prefix() noexcept {
     return namespace_prefix;
 }
 
-// The name an object has in the namespace; nullptr stays nullptr (an
-// unnamed object), and a name that no longer fits is passed on whole, for
-// the system to refuse.
+}  // namespace
+
+// A nullptr name stays nullptr (an unnamed object), and a name that no
+// longer fits is passed on whole, for the system to refuse.
 const char* object_name(const char* name, char (&buffer)[object_name_capacity]) noexcept {
     const char* prefix = name_prefix();
     if (name == nullptr || prefix[0] == '\0') return name;
@@ -64,8 +64,6 @@ const char* object_name(const char* name, char (&buffer)[object_name_capacity]) 
     append_text(buffer, sizeof buffer, name + scope);
     return buffer;
 }
-
-}  // namespace
 
 // OpenFileMappingA: 2 when no object has the name, 6 when the name belongs
 // to an object of another type.
@@ -121,34 +119,4 @@ int set_event(handle h) noexcept { return SetEvent(h) ? 1 : 0; }
 int reset_event(handle h) noexcept { return ResetEvent(h) ? 1 : 0; }
 
 }  // namespace backend
-
-// CreateFileMappingA over INVALID_HANDLE_VALUE: a section backed by the
-// paging file, zero-filled.  With the default security descriptor only the
-// creator's account (and the system) may open it.  When the name exists the
-// existing section is returned and the last error is 183; the error is
-// cleared first so that a fresh creation reads 0 on every version.
-handle create_file_mapping(const char* name, std::uint32_t size) {
-    char buffer[backend::object_name_capacity];
-    SetLastError(ERROR_SUCCESS);
-    return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, backend::object_name(name, buffer));
-}
-
-// CreateEventA with the default security descriptor; 183 as above.
-handle create_event(const char* name, bool manual_reset, bool initially_signalled) {
-    char buffer[backend::object_name_capacity];
-    SetLastError(ERROR_SUCCESS);
-    return CreateEventA(nullptr, manual_reset ? TRUE : FALSE, initially_signalled ? TRUE : FALSE,
-                        backend::object_name(name, buffer));
-}
-
-int object_place(char* text, std::size_t size) {
-    if (size > 0) text[0] = '\0';
-    return 0;
-}
-
-// The session's namespace takes any name; nothing here can be wrong with it.
-void explain_object_place(char* text, std::size_t size) {
-    if (size > 0) text[0] = '\0';
-}
-
 }  // namespace ov

@@ -1,5 +1,6 @@
 // WIN.INI through the profile API.  Windows maps some of its sections to
-// the registry; sections of applications stay in the file.
+// the registry; sections of applications stay in the file.  The tools' half
+// (tools/platform/win32/profile.cpp) finds and writes the file.
 #include "backend.h"
 
 namespace ov {
@@ -14,22 +15,5 @@ std::uint32_t get_profile_int(const char* section, const char* key, int default_
 }
 
 }  // namespace backend
-
-// The Windows directory's win.ini, the file GetProfileIntA reads.
-// GetWindowsDirectoryA gives the directory without a trailing backslash
-// unless it is a drive's root.
-int profile_file_path(char* buffer, std::size_t size) {
-    char directory[MAX_PATH];
-    UINT length = GetWindowsDirectoryA(directory, sizeof directory);
-    if (length == 0 || length >= sizeof directory || size == 0) return 0;
-    const char* file_name = directory[length - 1] == '\\' ? "win.ini" : "\\win.ini";
-    return copy_text(buffer, size, directory) && append_text(buffer, size, file_name);
-}
-
-// WriteProfileStringA: a null value deletes the key; the change reaches
-// the file before the call returns.
-int write_profile_string(const char* section, const char* key, const char* value) {
-    return WriteProfileStringA(section, key, value) ? 1 : 0;
-}
 
 }  // namespace ov

@@ -22,18 +22,8 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <direct.h>
-#define ov_chdir _chdir
-#define ov_getcwd _getcwd
-#else
-#include <unistd.h>
-#define ov_chdir chdir
-#define ov_getcwd getcwd
-#endif
-
 #include "ovdelete.h"
-#include "platform.h"
+#include "tools_platform.h"
 
 namespace {
 
@@ -90,7 +80,7 @@ int main(int argc, char** argv) {
     if (file_delete == nullptr) return fail("no export FileDeleteWC in ", library);
 
     char base[path_size];
-    if (ov_getcwd(base, sizeof base) == nullptr) return fail("cannot read the working directory", "");
+    if (!ov::current_directory(base, sizeof base)) return fail("cannot read the working directory", "");
     std::FILE* results = std::fopen(argv[2], "wb");
     if (results == nullptr) return fail("cannot write ", argv[2]);
 
@@ -98,12 +88,12 @@ int main(int argc, char** argv) {
     int status = 0;
     for (std::size_t i = 0; i < count && status == 0; ++i) {
         mark(file_delete, i);
-        if (ov_chdir(fields[2 * i].c_str()) != 0) {
+        if (!ov::change_directory(fields[2 * i].c_str())) {
             status = fail("cannot enter ", fields[2 * i].c_str());
             break;
         }
         int result = file_delete(fields[2 * i + 1].c_str());
-        if (ov_chdir(base) != 0) status = fail("cannot return to ", base);
+        if (!ov::change_directory(base)) status = fail("cannot return to ", base);
         std::fprintf(results, "%lu %d\n", static_cast<unsigned long>(i), result);
         std::fflush(results);
     }

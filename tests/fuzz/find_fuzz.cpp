@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform.h"
+#include "tools_platform.h"
 
 namespace fs = std::filesystem;
 

@@ -213,7 +213,7 @@ find_data fake_platform::entry(const std::string& name, std::uint32_t attributes
 
 void fake_platform::set_window(std::uint32_t window, std::size_t size) {
     mapping.assign(size, 0);
-    for (int i = 0; i < 4; ++i) mapping[i] = static_cast<unsigned char>(window >> (8 * i));
+    store_window_handle(mapping.data(), window);
 }
 
 std::string fake_platform::area_text() const {

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform.h"
+#include "tools_platform.h"
 
 namespace ov::test {
 

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
 #include "win32/command_line.h"
+#include "win32/win32_handle.h"
 
 namespace {
 
@@ -23,41 +25,7 @@ constexpr int exit_usage = 2;
 constexpr int exit_failure = 1;
 constexpr int go_on = -1;
 
-// Closes a kernel handle on every path.
-class owned_handle {
-public:
-    explicit owned_handle(HANDLE h = nullptr) noexcept : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    owned_handle(const owned_handle&) = delete;
-    owned_handle& operator=(const owned_handle&) = delete;
-    ~owned_handle() {
-        if (h_ != nullptr) CloseHandle(h_);
-    }
-    HANDLE get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ != nullptr; }
-    void reset(HANDLE h) noexcept {
-        if (h_ != nullptr) CloseHandle(h_);
-        h_ = h == INVALID_HANDLE_VALUE ? nullptr : h;
-    }
-
-private:
-    HANDLE h_;
-};
-
-// Unmaps a view on every path.
-class owned_view {
-public:
-    explicit owned_view(void* p) noexcept : p_(p) {}
-    owned_view(const owned_view&) = delete;
-    owned_view& operator=(const owned_view&) = delete;
-    ~owned_view() {
-        if (p_ != nullptr) UnmapViewOfFile(p_);
-    }
-    const char* data() const noexcept { return static_cast<const char*>(p_); }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-
-private:
-    void* p_;
-};
+using owned_handle = ov::win32::unique_native_handle;
 
 struct options {
     bool dbwin = false;
@@ -263,7 +231,7 @@ struct dbwin_channel {
     owned_handle data_ready{CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY")};
     owned_handle mapping{
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, dbwin_buffer_size, "DBWIN_BUFFER")};
-    owned_view view{mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, dbwin_buffer_size) : nullptr};
+    ov::unique_view view{mapping.get(), FILE_MAP_READ};
 
     bool ready() const {
         if (buffer_ready_error == ERROR_ALREADY_EXISTS) {
@@ -275,7 +243,7 @@ struct dbwin_channel {
         return false;
     }
     void print_text() const {
-        const char* text = view.data() + dbwin_text_offset;
+        const char* text = reinterpret_cast<const char*>(view.data()) + dbwin_text_offset;
         write_out(text, static_cast<DWORD>(strnlen(text, dbwin_buffer_size - dbwin_text_offset)));
     }
 };

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "ovdelete.h"
-#include "platform.h"
+#include "tools_platform.h"
 
 namespace {
 

@@ -49,7 +49,7 @@
 #include <optional>
 
 #include "debug_client.h"
-#include "platform.h"
+#include "tools_platform.h"
 
 namespace ovlogger {
 
@@ -246,14 +246,11 @@ void logger::reinitialize() {
 }
 
 ov::hwnd32 logger::published_window() const {
-    const unsigned char* p = view_->data();
-    return static_cast<ov::hwnd32>(p[0]) | static_cast<ov::hwnd32>(p[1]) << 8 |
-           static_cast<ov::hwnd32>(p[2]) << 16 | static_cast<ov::hwnd32>(p[3]) << 24;
+    return ov::load_window_handle(view_->data());
 }
 
 void logger::publish_window(ov::hwnd32 window) {
-    unsigned char* p = view_->data();
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(window >> (8 * i));
+    ov::store_window_handle(view_->data(), window);
 }
 
 int logger::open() {

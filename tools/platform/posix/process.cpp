@@ -20,6 +20,7 @@
 #include <mutex>
 
 #include "backend.h"
+#include "tools_platform.h"
 
 extern char** environ;
 
@@ -243,5 +244,17 @@ void sleep_ms(std::uint32_t milliseconds) {
 }
 
 std::uint32_t current_process_id() { return static_cast<std::uint32_t>(getpid()); }
+
+int change_directory(const char* path) {
+    if (chdir(path) == 0) return 1;
+    backend::set_error_from_errno(errno);
+    return 0;
+}
+
+int current_directory(char* buffer, std::size_t size) {
+    if (getcwd(buffer, size) != nullptr) return 1;
+    backend::set_error_from_errno(errno);
+    return 0;
+}
 
 }  // namespace ov

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "backend.h"
+#include "tools_platform.h"
 
 namespace ov {
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "backend.h"
+#include "tools_platform.h"
 
 namespace ov {
 

@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "backend.h"
 #include "command_line.h"
+#include "tools_backend.h"
+#include "tools_platform.h"
+#include "win32_handle.h"
 
 namespace ov {
 
@@ -13,21 +15,6 @@ namespace backend {
 
 namespace {
 
-// Closes a handle of this file's own making on every path, with CloseHandle
-// itself: ov::unique_handle goes through ov::sys, which a test may replace.
-class scoped_handle {
-public:
-    explicit scoped_handle(HANDLE h) noexcept : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    scoped_handle(const scoped_handle&) = delete;
-    scoped_handle& operator=(const scoped_handle&) = delete;
-    ~scoped_handle() {
-        if (h_ != nullptr) CloseHandle(h_);
-    }
-    HANDLE get() const noexcept { return h_; }
-
-private:
-    HANDLE h_;
-};
 
 void append_argument(std::string& line, const char* argument) {
     if (argument[0] != '\0' && std::strpbrk(argument, " \t\n\v\"") == nullptr) {
@@ -128,7 +115,7 @@ handle spawn_process(const process_options& options) {
     bool ready = backend::child_stream(nullptr, STD_INPUT_HANDLE, &in) &&
                  backend::child_stream(options.stdout_path, STD_OUTPUT_HANDLE, &out) &&
                  backend::child_stream(options.stderr_path, STD_ERROR_HANDLE, &err);
-    backend::scoped_handle in_guard(in), out_guard(out), err_guard(err);
+    win32::unique_native_handle in_guard(in), out_guard(out), err_guard(err);
     if (!ready) return nullptr;
 
     STARTUPINFOA startup{};
@@ -181,5 +168,16 @@ void sleep_ms(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 // GetCurrentProcessId: unique among running processes; reused after exit.
 std::uint32_t current_process_id() { return GetCurrentProcessId(); }
+
+// SetCurrentDirectoryA.
+int change_directory(const char* path) { return SetCurrentDirectoryA(path) ? 1 : 0; }
+
+// GetCurrentDirectoryA: the length without the NUL, or the size needed
+// (with it) when the buffer is too small.
+int current_directory(char* buffer, std::size_t size) {
+    auto capacity = static_cast<DWORD>(size < MAXDWORD ? size : MAXDWORD);
+    DWORD length = GetCurrentDirectoryA(capacity, buffer);
+    return length != 0 && length < capacity ? 1 : 0;
+}
 
 }  // namespace ov
