@@ -43,6 +43,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 MODES = ("logger", "debugger", "none")
+# The logger objects the check's processes share, apart from any others.
+NAMESPACE = "differential-%d" % os.getpid()
 TAG = b"UNKNOWN /"
 PROFILE = b"[Quonvel]\r\nUseDebuggerOutput=1\r\n"
 PROFILE_SECTION = b"[quonvel]"
@@ -360,10 +362,11 @@ class NativeBackend(Backend):
     def setup(self):
         self.require(["ovdiffhost", "ovlogger", "libovdelete.so"],
                      "build the native preset (cmake --build --preset native)")
-        # A profile of the run's own, so that the user's WIN.INI plays no part.
+        # A profile and logger objects of the run's own, so that neither the
+        # user's WIN.INI nor a logger the user runs plays any part.
         self.config = os.path.join(self.work, "native-config")
         os.makedirs(self.config, exist_ok=True)
-        self.env = dict(os.environ, XDG_CONFIG_HOME=self.config)
+        self.env = dict(os.environ, XDG_CONFIG_HOME=self.config, OVDELETE_NAMESPACE=NAMESPACE)
         self.set_switch(False)
 
     def set_switch(self, on):
@@ -440,7 +443,7 @@ class WineBackend(Backend):
             if problem is not None:
                 raise RuntimeError("win32: Wine cannot run %s here either: %s" % (self.wine, problem))
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES="mscoree,mshtml=", OVDELETE_NAMESPACE=NAMESPACE)
         for name in ("DISPLAY", "WAYLAND_DISPLAY"):
             self.env.pop(name, None)
         self.kill_leftover_loggers()
