@@ -122,6 +122,9 @@ int object_directory(make_directory_fn make = nullptr) noexcept;
 bool object_directory_gone() noexcept;
 // The place's path, for sockets, which are reached by path.
 const char* object_directory_path() noexcept;
+// The effective user the place belongs to, read once, when the place was
+// worked out: every object in it must be this user's.
+uid_t object_place_user() noexcept;
 // How much of that path is the root the place is made in (/run/user/<uid>,
 // /dev/shm or /tmp), which exists already and belongs to the system.
 std::size_t object_place_root_length() noexcept;

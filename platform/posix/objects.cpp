@@ -82,7 +82,7 @@ mode_t mode_of(object_kind kind) { return kind == object_kind::event ? event_mod
 // `kind`, 6 when it is one of the other kind, 2 when it is no object at all
 // (not a regular file of this user, or not of either kind).
 std::uint32_t classify(const struct stat& st, object_kind kind) {
-    if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) return err::file_not_found;
+    if (!S_ISREG(st.st_mode) || st.st_uid != object_place_user()) return err::file_not_found;
     mode_t mode = st.st_mode & 07777;
     if (mode == mode_of(kind)) return 0;
     if (mode == mapping_mode || mode == event_mode) return err::invalid_handle;

@@ -46,6 +46,7 @@ constexpr std::uint64_t recheck_interval_ms = 1000;
 // caller only (place_state goes 0 -> 1 -> 2); read once it is 2.
 std::atomic<int> place_state{0};
 char place_path[object_path_capacity];
+uid_t place_user = 0;  // the effective user the place belongs to
 std::size_t place_root_length = 0;  // the part that must exist already, made by someone else
 
 std::atomic<int> held_directory{-1};
@@ -65,7 +66,8 @@ bool is_private(const struct stat& st, uid_t user) {
 // /run/user/<uid>/ovdelete where the runtime directory is the user's own,
 // else /dev/shm/ovdelete-<uid> (or /tmp), then ns.NAME for a namespace.
 void work_out_place() {
-    const auto user = static_cast<unsigned>(geteuid());
+    place_user = geteuid();
+    const auto user = static_cast<unsigned>(place_user);
     char runtime[64];
     format_text(runtime, sizeof runtime, "/run/user/%u", user);
     struct stat st {};
@@ -107,7 +109,7 @@ unique_fd open_private(int parent, const char* name) {
         return fd;
     }
     struct stat st {};
-    if (fstat(fd.get(), &st) != 0 || !is_private(st, geteuid())) {
+    if (fstat(fd.get(), &st) != 0 || !is_private(st, place_user)) {
         fd.reset();
         set_last_error(err::access_denied);
     }
@@ -175,6 +177,11 @@ bool object_directory_gone() noexcept {
 }
 
 const char* object_directory_path() noexcept { return place(); }
+
+uid_t object_place_user() noexcept {
+    place();
+    return place_user;
+}
 
 std::size_t object_place_root_length() noexcept {
     place();
