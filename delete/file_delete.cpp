@@ -1,6 +1,7 @@
 #include "file_delete.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "debug_client.h"
 #include "platform.h"
@@ -28,7 +29,9 @@ void report(const char* format, const char* subject) {
 std::uint32_t delete_entry(handle find, char* full_path, std::size_t prefix_length, const char* name) {
     // A path that would not fit is what DeleteFileA itself refuses with
     // ERROR_FILENAME_EXCED_RANGE; it is never cut into another file's name.
-    if (!copy_text(full_path + prefix_length, max_path - prefix_length, name)) return err::filename_exced_range;
+    const std::size_t length = std::strlen(name);
+    if (prefix_length + length >= max_path) return err::filename_exced_range;
+    std::memcpy(full_path + prefix_length, name, length + 1);
     if (sys.delete_found_file(find, full_path, name)) return 0;
     return sys.get_last_error();
 }

@@ -151,6 +151,45 @@ bool mask_matches(const char* mask, const char* name) {
 }
 
 
+// The same rules, with the two masks that nearly every pattern uses made
+// cheap: "*" followed by literal text (a name ending in it, "*.tmp") and a
+// mask without wildcards (the name itself).  Anything else goes through
+// mask_matches.  The mask has lost its trailing '.' and ' ' already.
+struct compiled_mask {
+    enum class shape { everything, suffix, exact, general };
+    shape form;
+    const char* text;  // the literal part (suffix, exact) or the whole mask
+    std::size_t length;
+};
+
+compiled_mask compile_mask(const char* mask) {
+    if (mask[0] == '*' && mask[1] == '\0') return {compiled_mask::shape::everything, mask, 0};
+    if (!has_wildcard(mask)) return {compiled_mask::shape::exact, mask, std::strlen(mask)};
+    if (mask[0] == '*' && !has_wildcard(mask + 1))
+        return {compiled_mask::shape::suffix, mask + 1, std::strlen(mask + 1)};
+    return {compiled_mask::shape::general, mask, 0};
+}
+
+bool equal_folded(const char* a, const char* b, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+bool matches(const compiled_mask& mask, const char* name, std::size_t length) {
+    switch (mask.form) {
+        case compiled_mask::shape::everything:
+            return true;
+        case compiled_mask::shape::suffix:
+            return length >= mask.length && equal_folded(name + length - mask.length, mask.text, mask.length);
+        case compiled_mask::shape::exact:
+            return length == mask.length && equal_folded(name, mask.text, length);
+        case compiled_mask::shape::general:
+            break;
+    }
+    return mask_matches(mask.text, name);
+}
+
 // ---------------------------------------------------------------- attributes
 
 }  // namespace
@@ -200,12 +239,13 @@ namespace {
 // upper case, as NTFS and Wine compare), ties broken by the exact bytes so
 // that the order never depends on the order the directory lists them.  Each
 // name's first eight folded bytes are packed, big-endian, into a key made
-// once, so that most comparisons are one integer comparison.
+// once, so that most comparisons are one integer comparison.  No name's key
+// is below 2^56, its first byte being nonzero: "." and ".." take the keys 0
+// and 1, which puts them first.
 struct sort_item {
     std::uint64_t key;
     std::uint32_t offset;  // of the name in the names block
-    std::uint16_t length;
-    std::uint16_t rank;  // 0 ".", 1 "..", 2 any other name
+    std::uint32_t length;
 };
 
 struct snapshot {
@@ -223,6 +263,7 @@ struct snapshot {
 };
 
 std::uint64_t sort_key(const char* name) {
+    if (is_dot_entry(name)) return name[1] == '\0' ? 0 : 1;
     std::uint64_t key = 0;
     bool ended = false;
     for (int i = 0; i < 8; ++i) {
@@ -232,23 +273,22 @@ std::uint64_t sort_key(const char* name) {
     return key;
 }
 
-int dot_rank(const char* name) {
-    if (!is_dot_entry(name)) return 2;
-    return name[1] == '\0' ? 0 : 1;
-}
-
-bool sorts_before(const char* names, const sort_item& a, const sort_item& b) {
-    if (a.rank != b.rank) return a.rank < b.rank;
-    if (a.key != b.key) return a.key < b.key;
-    // The first eight bytes (or the whole of two short names) are equal
-    // but for case; the rest is compared the same way.
+// Two names whose first eight bytes are equal but for case (or two short
+// names equal but for case): the rest is compared the same way, then the
+// exact bytes.
+[[gnu::noinline]] bool tail_before(const char* names, const sort_item& a, const sort_item& b) {
     const char* x = names + a.offset;
     const char* y = names + b.offset;
-    std::size_t shorter = a.length < b.length ? a.length : b.length;
-    for (std::size_t i = 8; i < shorter; ++i)
+    std::uint32_t shorter = a.length < b.length ? a.length : b.length;
+    for (std::uint32_t i = 8; i < shorter; ++i)
         if (fold(x[i]) != fold(y[i])) return fold(x[i]) < fold(y[i]);
     if (a.length != b.length) return a.length < b.length;
     return std::strcmp(x, y) < 0;
+}
+
+inline bool sorts_before(const char* names, const sort_item& a, const sort_item& b) {
+    if (a.key != b.key) return a.key < b.key;
+    return tail_before(names, a, b);
 }
 
 void free_snapshot(snapshot* s) {
@@ -270,14 +310,13 @@ bool reserve(void** block, std::size_t* capacity, std::size_t needed, std::size_
     return true;
 }
 
-bool append_name(snapshot* s, const char* name) {
-    std::size_t length = std::strlen(name);
+bool append_name(snapshot* s, const char* name, std::size_t length) {
     if (!reserve(reinterpret_cast<void**>(&s->names), &s->names_capacity, s->names_used + length + 1, 1) ||
         !reserve(reinterpret_cast<void**>(&s->items), &s->capacity, s->count + 1, sizeof(sort_item)))
         return false;
     std::memcpy(s->names + s->names_used, name, length + 1);
-    s->items[s->count++] = sort_item{sort_key(name), static_cast<std::uint32_t>(s->names_used),
-                                     static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(dot_rank(name))};
+    s->items[s->count++] =
+        sort_item{sort_key(name), static_cast<std::uint32_t>(s->names_used), static_cast<std::uint32_t>(length)};
     s->names_used += length + 1;
     return true;
 }
@@ -302,7 +341,7 @@ void finish_snapshot(snapshot* s, const char* mask) {
 // Reads the directory's matching names.  Names holding a '\' are left out:
 // no Windows path can name them, and a Windows program that deleted such an
 // entry by its path would reach another file.  Returns 0 or a Win32 code.
-std::uint32_t read_matches(int directory, const char* mask, bool at_root, snapshot* s) {
+std::uint32_t read_matches(int directory, const compiled_mask& mask, bool at_root, snapshot* s) {
     constexpr std::size_t buffer_size = 64 * 1024;
     char* buffer = static_cast<char*>(std::malloc(buffer_size));
     if (buffer == nullptr) return err::not_enough_memory;
@@ -320,8 +359,9 @@ std::uint32_t read_matches(int directory, const char* mask, bool at_root, snapsh
             const char* name = entry->d_name;
             // A drive's root has no "." and ".." on Windows; "/" stands for it.
             if (at_root && is_dot_entry(name)) continue;
-            if (std::strchr(name, '\\') != nullptr || !mask_matches(mask, name)) continue;
-            if (!append_name(s, name)) code = err::not_enough_memory;
+            std::size_t length = std::strlen(name);
+            if (!matches(mask, name, length) || std::memchr(name, '\\', length) != nullptr) continue;
+            if (!append_name(s, name, length)) code = err::not_enough_memory;
         }
         if (code != 0) break;
     }
@@ -370,7 +410,7 @@ std::uint32_t take_snapshot(const char* pattern, snapshot* s, unique_fd* directo
     std::uint32_t code = 0;
     unique_fd fd(open_directory(directory_path, &code));
     if (!fd) return code;
-    code = read_matches(fd.get(), mask, is_root(directory_path), s);
+    code = read_matches(fd.get(), compile_mask(mask), is_root(directory_path), s);
     if (code == 0 && s->count == 0) code = err::file_not_found;
     if (code != 0) return code;
     finish_snapshot(s, mask);
@@ -391,7 +431,7 @@ std::uint32_t next_entry(int directory, snapshot* s, find_data* out) {
         if (error == ENOENT) continue;
         if (error != 0) return translate_errno(error);
         out->attributes = attributes;
-        copy_text(out->name, sizeof out->name, name);
+        std::memcpy(out->name, name, item.length + 1);  // a name has at most 255 bytes
         s->yielded = s->next;
         s->yielded_attributes = attributes;
         return 0;
@@ -480,12 +520,10 @@ int find_close(handle find) noexcept {
 int delete_found_file(handle find, const char* path, const char* name) noexcept {
     object_slot* slot = find_slot(find, object_kind::find);
     if (slot == nullptr) return 0;
-    std::uint32_t code = 0;
-    if (path == nullptr || bounded_length(path, max_path) >= max_path) code = err::filename_exced_range;
+    if (path == nullptr || std::memchr(path, '\0', max_path) == nullptr) return fail(err::filename_exced_range);
     // A name is one component: anything else cannot be an entry.
-    if (code == 0 && (name == nullptr || name[0] == '\0' || std::strchr(name, '/') != nullptr || has_wildcard(name)))
-        code = err::invalid_name;
-    if (code != 0) return fail(code);
+    if (name == nullptr || name[0] == '\0' || name[std::strcspn(name, "/*?")] != '\0')
+        return fail(err::invalid_name);
     auto* s = static_cast<snapshot*>(slot->memory);
     std::uint32_t attributes = 0;
     if (s->yielded != 0 && std::strcmp(s->names + s->items[s->yielded - 1].offset, name) == 0) {
@@ -493,7 +531,7 @@ int delete_found_file(handle find, const char* path, const char* name) noexcept 
     } else if (int error = entry_attributes(slot->fd, name, &attributes); error != 0) {
         return fail(missing_code(slot->fd, error));
     }
-    code = remove_entry(slot->fd, name, attributes);
+    std::uint32_t code = remove_entry(slot->fd, name, attributes);
     return code == 0 ? 1 : fail(code);
 }
 
