@@ -13,7 +13,10 @@ std::size_t format_text_v(char* dst, std::size_t capacity, const char* format, v
         dst[0] = '\0';
         return 0;
     }
-    dst[capacity - 1] = '\0';
+    // Terminated only where a cut text ends: a text that fits is already
+    // terminated, and the bytes behind it are not ours to touch (the
+    // logger's message area ends its mapping).
+    if (static_cast<std::size_t>(needed) >= capacity) dst[capacity - 1] = '\0';
     return static_cast<std::size_t>(needed);
 }
 

@@ -3,6 +3,7 @@
 // delivery modes, the order of every step and the result of every failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,15 @@ TEST_F(Handoff, TextIsCutAtTheEndOfASmallMapping) {
     EXPECT_EQ(send("0123456789"), 1);
     EXPECT_EQ(fake.area_text(), "UNKNOWN /012345");
     EXPECT_EQ(fake.mapping.back(), '\0');
+}
+
+TEST_F(Handoff, BytesBehindTheMessageAreLeftAlone) {
+    fake.set_window(window, 64);
+    std::fill(fake.mapping.begin() + 4, fake.mapping.end(), 0xAA);
+    EXPECT_EQ(send("x"), 1);
+    EXPECT_EQ(fake.area_text(), "UNKNOWN /x");
+    const std::size_t end = 4 + std::string("UNKNOWN /x").size() + 1;  // behind the NUL
+    for (std::size_t i = end; i < fake.mapping.size(); ++i) EXPECT_EQ(fake.mapping[i], 0xAA) << "byte " << i;
 }
 
 TEST_F(Handoff, MappingTooSmallForTheTagIsReleasedUnwritten) {

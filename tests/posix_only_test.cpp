@@ -297,9 +297,11 @@ TEST(PosixHost, FilesThatAreNoObjectsNeverHoldTheClient) {
     EXPECT_EQ(read_file(target / "elsewhere"), "x");
 }
 
-// An event's file shrunk under a client that holds it open: every use of
-// the event fails, instead of touching a page the file no longer has.
-TEST(PosixObjects, EventShrunkUnderItsHandleFailsInsteadOfFaulting) {
+// An event's file changed under a client that holds it open, shrunk or
+// given a state no event has: every use of the event fails, instead of
+// touching a page the file no longer has or spinning on a word that never
+// reads as asleep.
+TEST(PosixObjects, EventFileChangedUnderItsHandleFailsInsteadOfFaulting) {
     const std::string name = "OvShrunk." + std::to_string(current_process_id());
     unique_handle created(create_event(name.c_str(), false, false));
     ASSERT_TRUE(created);
@@ -307,6 +309,19 @@ TEST(PosixObjects, EventShrunkUnderItsHandleFailsInsteadOfFaulting) {
     ASSERT_TRUE(opened);
     fs::path file = fs::path(place_of_this_process()) / ("obj." + name);
     ASSERT_TRUE(fs::exists(file));
+
+    // A state word of 7.
+    const std::uint32_t bad_state = 7;
+    const auto write_state = [&](std::uint32_t state) {
+        int raw = open(file.c_str(), O_WRONLY);
+        EXPECT_EQ(pwrite(raw, &state, sizeof state, 0), static_cast<ssize_t>(sizeof state)) << "errno " << errno;
+        close(raw);
+    };
+    write_state(bad_state);
+    EXPECT_EQ(sys.wait_for_single_object(opened.get(), 100000), wait_failed);
+    EXPECT_EQ(sys.get_last_error(), err::invalid_handle);
+    write_state(0);
+    EXPECT_EQ(sys.wait_for_single_object(opened.get(), 0), wait_timeout);
 
     // Shrunk while a wait sleeps on it.
     std::future<std::uint32_t> waited =

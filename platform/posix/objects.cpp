@@ -92,11 +92,13 @@ std::uint32_t classify(const struct stat& st, object_kind kind) {
 // ---------------------------------------------------------------- slots
 
 // An event's page, once its file is known to hold all of it; nullptr and 6
-// when the file has been shrunk (or emptied and refilled) under it.
+// when the file has been shrunk (or emptied and refilled) under it, or its
+// state is neither 0 nor 1, which no set or reset writes: a wait would
+// find it neither signalled nor asleep-able and spin.
 event_page* live_page(object_slot* slot) {
     struct stat st {};
     if (fstat(slot->fd, &st) != 0 || static_cast<std::size_t>(st.st_size) < sizeof(event_page) ||
-        page_of(slot)->magic != event_magic) {
+        page_of(slot)->magic != event_magic || shared_word(page_of(slot)->state).load() > 1) {
         set_last_error(err::invalid_handle);
         return nullptr;
     }
