@@ -43,3 +43,22 @@ else()
       ${PROJECT_SOURCE_DIR})
   endif()
 endif()
+
+# The installed tree, as a host project finds it: CMake's package and
+# pkg-config.  The sanitizer build's library needs the sanitizer runtime in
+# its host, which an ordinary consumer does not have.
+if(NOT WIN32 AND NOT OV_SANITIZE)
+  add_test(NAME install.consumers
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging/check-install.sh ${CMAKE_BINARY_DIR}
+            ${OV_EXAMPLES}/host_linked.c ${CMAKE_C_COMPILER})
+  set_tests_properties(install.consumers PROPERTIES
+    ENVIRONMENT_MODIFICATION "OVDELETE_NAMESPACE=set:${OV_TEST_NAMESPACE}")
+endif()
+if(WIN32)
+  # The same host, linked through the import library C hosts use.
+  add_executable(host_linked ${OV_EXAMPLES}/host_linked.c)
+  target_link_libraries(host_linked PRIVATE ovdelete_import)
+  ov_example_test(import_library host_linked ${OV_EXAMPLE_DIR})
+  set_tests_properties(example.import_library PROPERTIES
+    PASS_REGULAR_EXPRESSION "FileDeleteWC: 1\r?\n${OV_EXAMPLE_TEMPLATE}")
+endif()
