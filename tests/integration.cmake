@@ -1,6 +1,12 @@
-# End-to-end cases: the real ovlogger and ovhost over the real library.
+# End-to-end cases: the real ovlogger and ovhost (and, on Windows,
+# ovdbgview) over the real library.
 ov_add_test(integration_test integration_test.cpp)
 add_dependencies(integration_test ovlogger ovhost ovdelete)
+if(TARGET ovdbgview)
+  add_dependencies(integration_test ovdbgview)
+endif()
+# --version must print the project's version.
+target_compile_definitions(integration_test PRIVATE OV_VERSION="${PROJECT_VERSION}")
 
 # The cases share the session's one set of logger objects and the user's
 # profile with every other program that uses them, so each runs alone.  The

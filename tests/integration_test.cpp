@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -23,6 +24,7 @@
 
 namespace {
 
+using ov::test::fs::exists;
 using ov::test::fs::path;
 using ov::test::list_names;
 using ov::test::make_read_only;
@@ -394,6 +396,11 @@ TEST_F(integration, HostUsageErrorsExitWithTwoAndTouchNothing) {
         {"delete", files.pattern(), "extra"},
         {"--library"},
         {"--bogus", "delete", files.pattern()},
+        {"config"},
+        {"config", "debugger-output"},
+        {"config", "debugger-output", "maybe"},
+        {"config", "debugger-output", "on", "extra"},
+        {"config", "logger-output", "on"},
     };
     for (const strings& args : bad) {
         run_result r = host(args);
@@ -406,42 +413,168 @@ TEST_F(integration, HostUsageErrorsExitWithTwoAndTouchNothing) {
     EXPECT_EQ(files.names(), (strings{"a.tmp", "b.tmp", "c.tmp"}));
 }
 
-TEST_F(integration, HostHelpExitsWithZero) {
-    run_result r = host({"--help"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_NE(r.out.find("usage"), std::string::npos);
+// --- What every tool's command line shares.
+
+// The tools this build has: ovdbgview is built for Windows only.
+struct tool_case {
+    std::string name;
+    // An option that takes a value.
+    std::string value_option;
+};
+
+std::vector<tool_case> built_tools() {
+    std::vector<tool_case> tools = {{"ovlogger", "--count"}, {"ovhost", "--library"}};
+    if (exists(program_path("ovdbgview"))) tools.push_back({"ovdbgview", "--count"});
+    return tools;
 }
 
-TEST_F(integration, MissingLibraryExitsWithTwo) {
+run_result tool(const std::string& name, const strings& args) {
+    strings argv{program_path(name).string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return ov::test::run(argv, {}, exit_timeout_ms);
+}
+
+// --help and --version answer on standard output; an unknown option, a
+// missing value and a value given to an option that takes none are usage
+// errors, said on standard error, with exit status 2.
+TEST_F(integration, EveryToolAnswersHelpAndVersionAndRefusesBadOptions) {
+    for (const tool_case& t : built_tools()) {
+        const struct {
+            strings args;
+            int exit_code;
+            // Found in standard output (exit 0) or standard error.
+            strings shown;
+        } cases[] = {
+            {{"--help"}, 0, {"usage: " + t.name, "Exit status"}},
+            {{"--version"}, 0, {t.name + " " OV_VERSION "\n"}},
+            {{"--bogus"}, 2, {"--bogus", "usage: " + t.name}},
+            {{t.value_option}, 2, {t.value_option}},
+            {{"--version=2"}, 2, {"--version"}},
+        };
+        for (const auto& c : cases) {
+            run_result r = tool(t.name, c.args);
+            std::string label = t.name + " " + c.args[0];
+            ASSERT_TRUE(r.finished) << label;
+            EXPECT_EQ(r.exit_code, c.exit_code) << label;
+            const std::string& text = c.exit_code == 0 ? r.out : r.err;
+            EXPECT_EQ(c.exit_code == 0 ? r.err : r.out, "") << label;
+            // Windows writes standard output in text mode.
+            std::string plain;
+            for (char ch : text)
+                if (ch != '\r') plain += ch;
+            for (const auto& s : c.shown) EXPECT_NE(plain.find(s), std::string::npos) << label << ": " << text;
+        }
+    }
+    EXPECT_FALSE(logger_is_running());
+}
+
+// The switch as the library reads it: 1 on, 0 off, 7 when the key is
+// missing.
+std::uint32_t debugger_output_switch_value() {
+    return ov::sys.get_profile_int(ov::diag::profile_section, ov::diag::profile_key, 7);
+}
+
+// What the library sends to the debugger-output stream when ovhost deletes
+// over a read-only file: on Linux the stream is ovhost's standard error; on
+// Windows ovdbgview runs ovhost as its debugger, as its --help example
+// shows.  There ovhost's result follows on the same standard output (the
+// debuggee waits while its debugger prints), and the pid column before
+// the string is checked; both are taken off.
+std::string debugger_output_of_a_delete() {
     three_files files;
-    temp_dir empty;
-    std::string missing = (empty / ov::library_file_name()).string();
+    if (!exists(program_path("ovdbgview"))) {
+        run_result r = host({"delete", files.pattern()});
+        EXPECT_EQ(r.exit_code, 1) << r.err;
+        return r.err;
+    }
+    run_result r = tool("ovdbgview", {"--pid", "--", program_path("ovhost").string(), "delete", files.pattern()});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    std::smatch parts;
+    if (!std::regex_match(r.out, parts, std::regex("(?:\\[pid [1-9][0-9]*\\] ([\\s\\S]+))?0\r\n"))) {
+        ADD_FAILURE() << "not a pid column, a string and ovhost's result: " << r.out;
+        return r.out;
+    }
+    return parts[1].str();
+}
 
-    run_result r = host({"--library", missing, "delete", files.pattern()});
+TEST_F(integration, HostConfigTurnsDebuggerOutputOnAndOff) {
+    char file[4096];
+    ASSERT_TRUE(ov::profile_file_path(file, sizeof file));
+    auto show = [] { return host({"config", "debugger-output", "show"}); };
+    // The fixture has written 0.
+    run_result shown = show();
+    EXPECT_EQ(shown.exit_code, 0) << shown.err;
+    EXPECT_EQ(lines_of(shown.out), (strings{"off", file}));
 
-    EXPECT_EQ(r.exit_code, 2);
+    // The example of ovhost --help.
+    run_result on = host({"config", "debugger-output", "on"});
+    EXPECT_EQ(on.exit_code, 0) << on.err;
+    EXPECT_EQ(on.out, "");
+    EXPECT_EQ(debugger_output_switch_value(), 1u);
+    EXPECT_EQ(lines_of(show().out), (strings{"on", file}));
+    EXPECT_EQ(debugger_output_of_a_delete(), std::string(read_only_line) + "\r\n");
+
+    run_result off = host({"config", "debugger-output", "off"});
+    EXPECT_EQ(off.exit_code, 0) << off.err;
+    EXPECT_EQ(debugger_output_switch_value(), 0u);
+    EXPECT_EQ(lines_of(show().out), (strings{"off", file}));
+    EXPECT_EQ(debugger_output_of_a_delete(), "");
+}
+
+// A profile that cannot be written is a failure, not bad usage.  Only the
+// Linux build takes its profile's place from the environment.
+TEST_F(integration, HostConfigThatCannotBeWrittenExitsWithOne) {
+    if (library_is_a_dll()) GTEST_SKIP() << "Windows keeps win.ini in the Windows directory, whatever the environment";
+    temp_dir dir;
+    write_file(dir / "not-a-directory");
+    std::string place = "XDG_CONFIG_HOME=" + (dir / "not-a-directory").string();
+
+    run_result r = host({"config", "debugger-output", "on"}, {place});
+
+    EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("not-a-directory"), std::string::npos) << r.err;
+}
+
+// The system's own words say why a library did not load; the table lists
+// how Linux (dlerror), Windows and Wine (FormatMessageA) put each reason.
+TEST_F(integration, HostLoadFailuresExitWithTwoInTheSystemsWords) {
+    temp_dir dir;
+    path missing = dir / "missing" / ov::library_file_name();
+    path not_a_library = dir / ov::library_file_name();
+    write_file(not_a_library, "this is not a library, and it is long enough for any header to be read whole\n" +
+                                  std::string(512, '#') + "\n");
+    const struct {
+        path library;
+        strings wordings;
+    } cases[] = {
+        {missing, {"No such file or directory", "module could not be found", "Module not found"}},
+        {not_a_library, {"invalid ELF header", "not a valid Win32 application", "Bad EXE format"}},
+    };
+    three_files files;
+    for (const auto& c : cases) {
+        run_result r = host({"--library", c.library.string(), "delete", files.pattern()});
+
+        EXPECT_EQ(r.exit_code, 2) << c.library;
+        EXPECT_EQ(r.out, "") << c.library;
+        EXPECT_NE(r.err.find("ovhost: cannot load the library " + c.library.string() + ": "), std::string::npos)
+            << r.err;
+        bool worded = std::any_of(c.wordings.begin(), c.wordings.end(),
+                                  [&](const std::string& w) { return r.err.find(w) != std::string::npos; });
+        EXPECT_TRUE(worded) << "no system wording in: " << r.err;
+    }
     EXPECT_EQ(files.names(), (strings{"a.tmp", "b.tmp", "c.tmp"}));
 }
 
-TEST_F(integration, FileThatIsNoLibraryExitsWithTwo) {
-    temp_dir dir;
-    path fake = dir / ov::library_file_name();
-    write_file(fake, "this is not a library\n");
-
-    run_result r = host({"--library", fake.string(), "paste", "FileDeleteWC"});
-
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err, "");
-}
-
-TEST_F(integration, ExplicitLibraryPathIsUsed) {
+TEST_F(integration, ExplicitLibraryPathIsUsedGivenEitherWay) {
     std::string library = (ov::test::binary_dir() / ov::library_file_name()).string();
-    run_result r = host({"--library", library, "paste", "FileDeleteWC"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(lines_of(r.out), (strings{"FileDeleteWC( WildCard_String );", "0x001D000F"}));
+    for (const strings& option : {strings{"--library", library}, strings{"--library=" + library}}) {
+        strings args = option;
+        args.insert(args.end(), {"paste", "FileDeleteWC"});
+        run_result r = host(args);
+        EXPECT_EQ(r.exit_code, 0) << option[0] << r.err;
+        EXPECT_EQ(lines_of(r.out), (strings{"FileDeleteWC( WildCard_String );", "0x001D000F"})) << option[0];
+    }
 }
 
 // --- The logger's life.
@@ -464,7 +597,7 @@ TEST_F(integration, SecondLoggerRefusesWhileOneRuns) {
 }
 
 TEST_F(integration, LoggerUsageErrorsExitWithTwo) {
-    const std::vector<strings> bad = {{"--count"}, {"--count", "0"}, {"--count", "x"}, {"--count", "-1"}, {"--bogus"}};
+    const std::vector<strings> bad = {{"--count", "0"}, {"--count=x"}, {"--count", "-1"}, {"--count="}};
     for (const strings& args : bad) {
         run_result r = logger_command(args);
         EXPECT_TRUE(r.finished) << args.back();
@@ -472,25 +605,24 @@ TEST_F(integration, LoggerUsageErrorsExitWithTwo) {
         EXPECT_NE(r.err, "") << args.back();
     }
     EXPECT_FALSE(logger_is_running());
-    run_result help = logger_command({"--help"});
-    EXPECT_EQ(help.exit_code, 0);
-    EXPECT_NE(help.out.find("usage"), std::string::npos);
 }
 
 TEST_F(integration, LoggerWithCountExitsAfterThatManyMessages) {
-    logger_process logger;
-    ASSERT_TRUE(logger.start({"--count", "2"}));
-    temp_dir dir;
-    std::string first = dir.prefix() + "first*.none";
-    std::string second = dir.prefix() + "second*.none";
+    for (const strings& option : {strings{"--count", "2"}, strings{"--count=2"}}) {
+        logger_process logger;
+        ASSERT_TRUE(logger.start(option));
+        temp_dir dir;
+        std::string first = dir.prefix() + "first*.none";
+        std::string second = dir.prefix() + "second*.none";
 
-    EXPECT_EQ(host({"delete", first}).exit_code, 1);
-    EXPECT_EQ(host({"delete", second}).exit_code, 1);
+        EXPECT_EQ(host({"delete", first}).exit_code, 1);
+        EXPECT_EQ(host({"delete", second}).exit_code, 1);
 
-    EXPECT_EQ(logger.wait_exit(exit_timeout_ms), 0);
-    EXPECT_EQ(lines_of(logger.out()),
-              (strings{"UNKNOWN /File Not Found: " + first, "UNKNOWN /File Not Found: " + second}));
-    EXPECT_FALSE(logger_is_running());
+        EXPECT_EQ(logger.wait_exit(exit_timeout_ms), 0) << option[0];
+        EXPECT_EQ(lines_of(logger.out()),
+                  (strings{"UNKNOWN /File Not Found: " + first, "UNKNOWN /File Not Found: " + second}));
+        EXPECT_FALSE(logger_is_running());
+    }
 }
 
 TEST_F(integration, StopRequestEndsTheLoggerCleanlyAndANewOneStarts) {
@@ -832,6 +964,113 @@ TEST_F(integration, EveryControlByteIsEscapedUpToTheEndOfTheArea) {
     auto differs = std::mismatch(expected.begin(), expected.end(), printed[0].begin(), printed[0].end());
     EXPECT_TRUE(printed[0] == expected) << "differs from character " << (differs.first - expected.begin()) << " of "
                                         << expected.size() << ", printed " << printed[0].size();
+}
+
+// --- The logger's options.
+
+// --timestamps: the local time, ISO 8601 with milliseconds, and a blank.
+const std::string timestamp_pattern =
+    "[0-9]{4}-(?:0[1-9]|1[0-2])-(?:0[1-9]|[12][0-9]|3[01])T(?:[01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9][.][0-9]{3} ";
+
+std::string regex_quoted(const std::string& text) {
+    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+    return std::regex_replace(text, special, R"(\$&)");
+}
+
+// --pid: the writer's process id where the window's messages carry their
+// sender (Linux); Windows does not tell, and the column says "?".
+std::string pid_column(std::uint32_t writer) {
+    return "[pid " + (library_is_a_dll() ? std::string("?") : std::to_string(writer)) + "] ";
+}
+
+// This process writes the message, so its id is the writer's.
+TEST_F(integration, LoggerColumnsShowTheTimeAndTheWritersProcess) {
+    const std::string text = "COLUMNS  /one message";
+    const std::string pid = regex_quoted(pid_column(ov::current_process_id()));
+    temp_dir files;
+    const path log = files / "messages.log";
+    const struct {
+        strings args;
+        std::string line;
+        bool to_file;
+    } cases[] = {
+        {{"--timestamps"}, timestamp_pattern + regex_quoted(text), false},
+        {{"--pid"}, pid + regex_quoted(text), false},
+        {{"--pid", "--timestamps"}, timestamp_pattern + pid + regex_quoted(text), false},
+        // The example of ovlogger --help.
+        {{"--timestamps", "--output=" + log.string()}, timestamp_pattern + regex_quoted(text), true},
+    };
+    for (const auto& c : cases) {
+        logger_process logger;
+        ASSERT_TRUE(logger.start(c.args));
+        manual_client client;
+        ASSERT_TRUE(client.open());
+        ASSERT_TRUE(client.claim());
+        client.write(text.c_str());
+        client.notify();
+        EXPECT_TRUE(client.acknowledged(10000));
+        client.release();
+        EXPECT_EQ(logger.stop(false), 0);
+
+        strings printed = lines_of(c.to_file ? read_file(log) : logger.out());
+        ASSERT_EQ(printed.size(), 1u) << c.args[0];
+        EXPECT_TRUE(std::regex_match(printed[0], std::regex(c.line))) << printed[0] << " is not " << c.line;
+    }
+}
+
+// Created when missing, then appended to: what the file held stays.  A
+// file that cannot be opened stops the logger before it makes any object.
+TEST_F(integration, LoggerAppendsItsLinesToTheOutputFile) {
+    temp_dir files;
+    const path log = files / "ovlogger.log";
+    for (int run = 0; run < 2; ++run) {
+        logger_process logger;
+        ASSERT_TRUE(logger.start({"--output", log.string()}));
+        three_files refused;
+        EXPECT_EQ(host({"delete", refused.pattern()}).exit_code, 1);
+        EXPECT_EQ(logger.stop(false), 0);
+        EXPECT_EQ(logger.out(), "");
+    }
+    EXPECT_EQ(lines_of(read_file(log)), (strings{read_only_line, read_only_line}));
+
+    run_result r = logger_command({"--output=" + (files / "no-such-directory" / "x.log").string()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("no-such-directory"), std::string::npos) << r.err;
+    EXPECT_FALSE(logger_is_running());
+}
+
+// The lines still come out as they did; what the system's log keeps is
+// read back by the next case where it can be.
+TEST_F(integration, LoggerWithSyslogStillPrintsEveryLine) {
+    logger_process logger;
+    ASSERT_TRUE(logger.start({"--syslog"}));
+    three_files files;
+    EXPECT_EQ(host({"delete", files.pattern()}).exit_code, 1);
+    EXPECT_EQ(logger.stop(false), 0);
+    EXPECT_EQ(lines_of(logger.out()), strings{read_only_line});
+    EXPECT_EQ(lines_of(logger.err()), strings{"ready"});
+}
+
+TEST_F(integration, LoggerWithSyslogReachesTheJournal) {
+    if (library_is_a_dll()) GTEST_SKIP() << "the Windows event log is not read back (Wine's keeps nothing)";
+    const path journalctl = "/usr/bin/journalctl";
+    if (!exists("/run/systemd/journal/socket") || !exists(journalctl))
+        GTEST_SKIP() << "no systemd journal runs here (no /run/systemd/journal/socket or no journalctl)";
+    logger_process logger;
+    ASSERT_TRUE(logger.start({"--syslog"}));
+    temp_dir dir;
+    std::string pattern = dir.prefix() + "journal*.none";
+    EXPECT_EQ(host({"delete", pattern}).exit_code, 1);
+    EXPECT_EQ(logger.stop(false), 0);
+
+    const std::string line = "UNKNOWN /File Not Found: " + pattern;
+    run_result read;
+    for (int attempt = 0; attempt < 50; ++attempt, ov::sleep_ms(100)) {
+        read = ov::test::run({journalctl.string(), "--quiet", "--output=cat", "--identifier=ovlogger", "--lines=200"});
+        if (read.exit_code != 0 || has_line(read.out, line)) break;
+    }
+    if (read.exit_code != 0) GTEST_SKIP() << "journalctl cannot read the journal here: " << read.err;
+    EXPECT_TRUE(has_line(read.out, line)) << read.out;
 }
 
 }  // namespace

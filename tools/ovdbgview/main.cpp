@@ -1,103 +1,137 @@
 // ovdbgview: shows what programs write with OutputDebugStringA.
 //
-//   ovdbgview [--count N] [--] COMMAND ARGS...
+//   ovdbgview [OPTIONS] [--] COMMAND ARGS...
 //       runs COMMAND as a debuggee and prints every debug string it sends,
 //       byte for byte, on standard output; exits with COMMAND's exit code.
-//   ovdbgview --dbwin [--count N] [[--] COMMAND ARGS...]
+//   ovdbgview --dbwin [OPTIONS] [[--] COMMAND ARGS...]
 //       listens on the system's DBWIN channel instead, where programs
 //       without a debugger send their strings: until N strings arrived or
 //       Ctrl+C, or, with a COMMAND, until COMMAND ends.
+// With --timestamps or --pid each string becomes a line of its own after
+// its columns; --output appends to a file instead of standard output.
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "lines.h"
+#include "options.h"
+#include "tools_platform.h"
 #include "win32/command_line.h"
 #include "win32/win32_handle.h"
 
 namespace {
 
-constexpr int exit_usage = 2;
 constexpr int exit_failure = 1;
-constexpr int go_on = -1;
+using ov::tools::option_reader;
 
 using owned_handle = ov::win32::unique_native_handle;
 
 struct options {
     bool dbwin = false;
-    unsigned long count = 0;  // 0: no limit
+    std::uint64_t count = 0;  // 0: no limit
+    ov::tools::columns columns;
+    const char* output = nullptr;  // nullptr: standard output
     std::vector<const char*> command;  // ends with nullptr when not empty
 };
 
-constexpr char usage_text[] =
-    "usage: ovdbgview [--count N] [--] COMMAND [ARGS...]\n"
-    "       ovdbgview --dbwin [--count N] [[--] COMMAND [ARGS...]]\n"
+constexpr char synopsis[] =
+    "usage: ovdbgview [OPTIONS] [--] COMMAND [ARGS...]\n"
+    "       ovdbgview --dbwin [OPTIONS] [[--] COMMAND [ARGS...]]\n";
+
+constexpr char help_text[] =
+    "usage: ovdbgview [OPTIONS] [--] COMMAND [ARGS...]\n"
+    "       ovdbgview --dbwin [OPTIONS] [[--] COMMAND [ARGS...]]\n"
     "\n"
     "Prints each string that a program sends with OutputDebugString, exactly as\n"
     "sent, on standard output.\n"
     "\n"
-    "  (default)    run COMMAND as a debuggee; exit with its exit code\n"
-    "  --dbwin      listen on the system DBWIN channel, where programs without\n"
-    "               a debugger send their strings; with COMMAND, start it and\n"
-    "               stop when it ends (exit with its code), otherwise stop on\n"
-    "               Ctrl+C (exit 0)\n"
-    "  --count N    stop listening after N strings (--dbwin); print at most N\n"
-    "               strings (debuggee)\n"
-    "  --help       show this text\n";
+    "  (default)      run COMMAND as a debuggee\n"
+    "  --dbwin        listen on the system DBWIN channel, where programs\n"
+    "                 without a debugger send their strings; with COMMAND,\n"
+    "                 start it and stop when it ends, otherwise stop on Ctrl+C\n"
+    "  --count N      stop listening after N strings (--dbwin); print at most\n"
+    "                 N strings (debuggee)\n"
+    "  --timestamps   begin each string with the local time it arrived, ISO\n"
+    "                 8601 with milliseconds: \"2026-12-08T23:59:01.123 \"\n"
+    "  --pid          begin each string (after the time) with its writer's\n"
+    "                 process id: \"[pid 1234] \"\n"
+    "  --output FILE  append to FILE, created when missing, instead of\n"
+    "                 writing on standard output\n"
+    "  --help         show this text\n"
+    "  --version      show the version\n"
+    "\n"
+    "With --timestamps or --pid each string is a line of its own: the\n"
+    "columns, the string without its final line end (CR LF, LF or CR), and\n"
+    "CR LF.  Without them the strings are written exactly as sent, one after\n"
+    "the other.  An option's value follows it as the next argument or after\n"
+    "'=': --count 3 or --count=3.\n"
+    "\n"
+    "Examples:\n"
+    "  ovdbgview --pid -- ovhost.exe delete C:\\data\\*.tmp\n"
+    "      the debugger-output lines of one call (UseDebuggerOutput=1)\n"
+    "  ovdbgview --dbwin --count=2 --timestamps --pid --output=debug.log\n"
+    "      the next two strings any program sends, into debug.log\n"
+    "\n"
+    "Exit status: the debuggee's exit code, or with --dbwin COMMAND's; with\n"
+    "--dbwin and no COMMAND 0 after N strings or Ctrl+C; 1 when COMMAND\n"
+    "cannot start, or the DBWIN channel (one listener at a time) or the\n"
+    "output file cannot be opened; 2 for bad usage.\n";
+
+enum option_id { dbwin, count, timestamps, pid, output };
+constexpr ov::tools::option option_table[] = {
+    {"--dbwin", false}, {"--count", true}, {"--timestamps", false}, {"--pid", false}, {"--output", true},
+};
 
 // Parses the arguments: go_on, or the exit code when there is nothing to
-// run (--help, bad usage).
+// run (--help, --version, bad usage).
 int parse_arguments(int argc, char** argv, options& out) {
-    int i = 1;
-    for (; i < argc && argv[i][0] == '-'; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--") {
-            ++i;
-            break;
-        }
-        if (arg == "--help") {
-            std::fputs(usage_text, stdout);
-            return 0;
-        }
-        if (arg == "--dbwin") {
-            out.dbwin = true;
-        } else if (arg == "--count") {
-            char* end = nullptr;
-            const char* text = i + 1 < argc ? argv[++i] : "";
-            out.count = std::strtoul(text, &end, 10);
-            if (text[0] < '0' || text[0] > '9' || *end != '\0' || out.count == 0) {
-                std::fprintf(stderr, "ovdbgview: --count needs a positive number, not '%s'\n", text);
-                return exit_usage;
-            }
-        } else {
-            std::fprintf(stderr, "ovdbgview: unknown option '%s'\n%s", argv[i], usage_text);
-            return exit_usage;
+    option_reader reader({"ovdbgview", synopsis, help_text}, argc, argv, option_table);
+    while (reader.next()) {
+        switch (reader.index()) {
+            case dbwin: out.dbwin = true; break;
+            case count:
+                if (!ov::tools::parse_count(reader.value(), &out.count))
+                    return reader.usage_error("--count needs a count from 1 up, not '%s'", reader.value());
+                break;
+            case timestamps: out.columns.timestamps = true; break;
+            case pid: out.columns.pid = true; break;
+            case output: out.output = reader.value(); break;
+            default: break;
         }
     }
-    for (; i < argc; ++i) out.command.push_back(argv[i]);
+    if (reader.status() != option_reader::go_on) return reader.status();
+    for (int i = reader.operands(); i < argc; ++i) out.command.push_back(argv[i]);
     if (!out.command.empty()) {
         out.command.push_back(nullptr);
     } else if (!out.dbwin) {
-        std::fprintf(stderr, "ovdbgview: no command given\n%s", usage_text);
-        return exit_usage;
+        return reader.usage_error("no command given");
     }
-    return go_on;
+    return option_reader::go_on;
 }
 
-// Writes the bytes as they are: no text-mode translation, no buffering.
-void write_out(const char* text, DWORD length) {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    while (length > 0) {
-        DWORD written = 0;
-        if (!WriteFile(out, text, length, &written, nullptr) || written == 0) return;
-        text += written;
-        length -= written;
+// Where the strings go, and how.
+struct printer {
+    ov::output_file* file = nullptr;
+    ov::tools::columns columns;
+
+    // The string as it came, or, with columns, as a line of its own after
+    // them: one write either way.
+    void print(const char* text, std::size_t length, DWORD writer) const {
+        if (!columns.any()) {
+            ov::write_output(file, text, length);
+            return;
+        }
+        if (length > 0 && text[length - 1] == '\n') --length;
+        if (length > 0 && text[length - 1] == '\r') --length;
+        char prefix[ov::tools::columns_capacity];
+        std::string line(prefix, ov::tools::format_columns(columns, writer, prefix));
+        line.append(text, length).append("\r\n");
+        ov::write_output(file, line.data(), line.size());
     }
-}
+};
 
 void report_error(const char* what, const char* subject) {
     std::fprintf(stderr, "ovdbgview: %s%s: error %lu\n", what, subject, GetLastError());
@@ -139,7 +173,7 @@ HANDLE start_command(const options& opts, DWORD flags) {
 // Reads one OUTPUT_DEBUG_STRING_EVENT's text from the debuggee and prints
 // it up to its NUL.  The length counts the NUL; a wide string (sent by a
 // debuggee that asked for one) is converted to the ANSI code page.
-void print_debug_string(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+void print_debug_string(const printer& out, HANDLE process, DWORD writer, const OUTPUT_DEBUG_STRING_INFO& info) {
     std::size_t bytes = info.nDebugStringLength * (info.fUnicode ? sizeof(WCHAR) : 1);
     std::vector<char> text(bytes + sizeof(WCHAR), '\0');
     SIZE_T read = 0;
@@ -148,7 +182,7 @@ void print_debug_string(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
         return;
     }
     if (!info.fUnicode) {
-        write_out(text.data(), static_cast<DWORD>(strnlen(text.data(), read)));
+        out.print(text.data(), strnlen(text.data(), read), writer);
         return;
     }
     const auto* wide = reinterpret_cast<const WCHAR*>(text.data());
@@ -156,7 +190,7 @@ void print_debug_string(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
     int needed = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
     std::vector<char> ansi(static_cast<std::size_t>(needed) + 1);
     WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.data(), needed, nullptr, nullptr);
-    write_out(ansi.data(), static_cast<DWORD>(needed));
+    out.print(ansi.data(), static_cast<std::size_t>(needed), writer);
 }
 
 // How an exception event is answered: the debuggee's breakpoints (the
@@ -170,10 +204,10 @@ DWORD exception_continuation(const EXCEPTION_DEBUG_INFO& info) {
     return code == EXCEPTION_BREAKPOINT || code == wow64_breakpoint ? DBG_CONTINUE : DBG_EXCEPTION_NOT_HANDLED;
 }
 
-int run_debuggee(const options& opts) {
+int run_debuggee(const options& opts, const printer& out) {
     owned_handle process(start_command(opts, DEBUG_ONLY_THIS_PROCESS));
     if (!process) return exit_failure;
-    unsigned long printed = 0;
+    std::uint64_t printed = 0;
     for (;;) {
         DEBUG_EVENT event;
         if (!WaitForDebugEvent(&event, INFINITE)) {
@@ -192,7 +226,7 @@ int run_debuggee(const options& opts) {
                 break;
             case OUTPUT_DEBUG_STRING_EVENT:
                 if (opts.count == 0 || printed < opts.count) {
-                    print_debug_string(process.get(), event.u.DebugString);
+                    print_debug_string(out, process.get(), event.dwProcessId, event.u.DebugString);
                     ++printed;
                 }
                 break;
@@ -242,22 +276,24 @@ struct dbwin_channel {
         report_error("cannot open the DBWIN channel", "");
         return false;
     }
-    void print_text() const {
+    void print_text(const printer& out) const {
+        DWORD writer = 0;
+        std::memcpy(&writer, view.data(), sizeof writer);
         const char* text = reinterpret_cast<const char*>(view.data()) + dbwin_text_offset;
-        write_out(text, static_cast<DWORD>(strnlen(text, dbwin_buffer_size - dbwin_text_offset)));
+        out.print(text, strnlen(text, dbwin_buffer_size - dbwin_text_offset), writer);
     }
 };
 
 // Prints strings until `count` arrived (0: no limit), the stop event is
 // set, or the process ends.  A string waiting in the buffer wins over the
 // other two: the lowest signalled index is reported.
-void listen(const dbwin_channel& channel, unsigned long count, HANDLE process) {
+void listen(const dbwin_channel& channel, const printer& out, std::uint64_t count, HANDLE process) {
     HANDLE waits[] = {channel.data_ready.get(), stop_event, process};
     DWORD wait_count = process != nullptr ? 3 : 2;
-    for (unsigned long received = 0; count == 0 || received < count; ++received) {
+    for (std::uint64_t received = 0; count == 0 || received < count; ++received) {
         if (!SetEvent(channel.buffer_ready.get())) return;
         if (WaitForMultipleObjects(wait_count, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
-        channel.print_text();
+        channel.print_text(out);
     }
 }
 
@@ -271,7 +307,7 @@ int command_result(HANDLE process) {
     return static_cast<int>(code);
 }
 
-int run_dbwin(const options& opts) {
+int run_dbwin(const options& opts, const printer& out) {
     owned_handle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     stop_event = stop.get();
     if (!stop || !SetConsoleCtrlHandler(on_console_event, TRUE)) return exit_failure;
@@ -285,7 +321,7 @@ int run_dbwin(const options& opts) {
             process.reset(start_command(opts, 0));
             if (!process) return exit_failure;
         }
-        listen(channel, opts.count, process.get());
+        listen(channel, out, opts.count, process.get());
     }
     // Closed before waiting: the command's later strings find no listener
     // and are dropped at once instead of waiting for one.
@@ -297,6 +333,10 @@ int run_dbwin(const options& opts) {
 int main(int argc, char** argv) {
     options opts;
     int parsed = parse_arguments(argc, argv, opts);
-    if (parsed != go_on) return parsed;
-    return opts.dbwin ? run_dbwin(opts) : run_debuggee(opts);
+    if (parsed != option_reader::go_on) return parsed;
+    printer out{ov::tools::open_lines_output("ovdbgview", opts.output), opts.columns};
+    if (out.file == nullptr) return exit_failure;
+    int status = opts.dbwin ? run_dbwin(opts, out) : run_debuggee(opts, out);
+    ov::close_output_file(out.file);
+    return status;
 }

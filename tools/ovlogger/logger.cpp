@@ -42,6 +42,11 @@
 //
 // Texts are printed with their control bytes escaped: a file name may hold
 // a newline, and printed raw it would make one message look like two.
+//
+// A line is the columns asked for (the time, the writer's process id), the
+// escaped text and the platform's line end, written in one write, so that
+// a line in a file others append to stays whole.  The system's log gets
+// the same line without the time, which the log keeps itself.
 #include "logger.h"
 
 #include <chrono>
@@ -80,6 +85,8 @@ constexpr std::uint32_t idle_tick_ms = 200;
 constexpr std::uint32_t abandoned_area_ms = ov::diag::handoff_timeout_ms + 1000;
 // A byte is printed as itself or as an escape of at most four characters.
 constexpr std::size_t escaped_width = 4;
+// The longest line: the columns, every byte of the area escaped, a line end.
+constexpr std::size_t line_capacity = ov::tools::columns_capacity + escaped_width * mapping_size + 3;
 
 using clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds idle_tick{idle_tick_ms};
@@ -117,9 +124,18 @@ std::size_t escape_byte(unsigned char c, char* out) {
     return 4;
 }
 
+// Where the lines go, as the settings ask.
+struct line_output {
+    ov::output_file* file = nullptr;
+    ov::tools::columns columns;
+    bool syslog = false;
+    // Said once: a full disk would otherwise fill standard error as well.
+    mutable bool write_failed = false;
+};
+
 class logger {
 public:
-    logger() = default;
+    explicit logger(const line_output& output) : output_(output) {}
     logger(const logger&) = delete;
     logger& operator=(const logger&) = delete;
     ~logger();
@@ -136,13 +152,14 @@ private:
     void reinitialize();
     ov::hwnd32 published_window() const;
     void publish_window(ov::hwnd32 window);
-    int take_message();
+    int take_message(std::uint32_t sender);
     std::size_t copy_message(unsigned char* text) const;
-    int print_message() const;
+    int print_message(std::uint32_t sender) const;
     void release_area();
     void watch_area();
     void take_area_back();
 
+    const line_output& output_;
     ov::unique_handle mapping_;
     std::optional<ov::unique_view> view_;
     ov::unique_handle map_event_;
@@ -275,18 +292,32 @@ std::size_t logger::copy_message(unsigned char* text) const {
     return n;
 }
 
-// Writes the text as one line, its control bytes escaped.  1 when there
-// was a text.
-int logger::print_message() const {
+// Writes the text as one line, its control bytes escaped, after the
+// columns asked for; sender is the writer's process id, 0 when unknown.
+// 1 when there was a text.
+int logger::print_message(std::uint32_t sender) const {
     unsigned char text[mapping_size];
     std::size_t n = copy_message(text);
     if (n == 0) return 0;
-    char line[escaped_width * mapping_size + 1];
-    std::size_t length = 0;
+    char line[line_capacity];
+    ov::tools::columns time_only{output_.columns.timestamps, false};
+    ov::tools::columns pid_only{false, output_.columns.pid};
+    std::size_t time_length = ov::tools::format_columns(time_only, sender, line);
+    std::size_t length = time_length + ov::tools::format_columns(pid_only, sender, line + time_length);
     for (std::size_t i = 0; i < n; ++i) length += escape_byte(text[i], line + length);
-    line[length++] = '\n';
-    std::fwrite(line, 1, length, stdout);
-    std::fflush(stdout);
+    std::size_t text_end = length;
+    for (const char* end = ov::text_line_end(); *end != '\0'; ++end) line[length++] = *end;
+    if (!ov::write_output(output_.file, line, length) && !output_.write_failed) {
+        output_.write_failed = true;
+        std::fprintf(stderr, "ovlogger: cannot write a line to %s (error %u); going on\n",
+                     output_.file == ov::standard_output() ? "standard output" : "the output file",
+                     static_cast<unsigned>(ov::sys.get_last_error()));
+        std::fflush(stderr);
+    }
+    if (output_.syslog) {
+        line[text_end] = '\0';
+        ov::write_system_log(line + time_length);
+    }
     return 1;
 }
 
@@ -298,11 +329,11 @@ void logger::release_area() {
     area_alive_ = clock::now();
 }
 
-int logger::take_message() {
+int logger::take_message(std::uint32_t sender) {
     // Succeeds only when no client holds the area, i.e. this text's writer
     // has stopped waiting; the logger then holds it until release_area().
     bool writer_gone = ov::sys.wait_for_single_object(map_event_.get(), 0) == ov::wait_object_0;
-    int taken = print_message();
+    int taken = print_message(sender);
     view_->data()[message_offset] = 0;
     if (writer_gone) {
         release_area();
@@ -346,12 +377,13 @@ int logger::serve(std::uint64_t count) {
             return exit_failure;
         }
         std::uint32_t message = 0;
-        int got = ov::get_window_message(window_, idle_tick_ms, &message);
+        std::uint32_t sender = 0;
+        int got = ov::get_window_message(window_, idle_tick_ms, &message, &sender);
         if (got < 0) {
             report_error("cannot receive window messages");
             return exit_failure;
         }
-        if (got > 0 && message == notify_message_) taken += static_cast<std::uint64_t>(take_message());
+        if (got > 0 && message == notify_message_) taken += static_cast<std::uint64_t>(take_message(sender));
         // Every tick, idle or not: messages that keep arriving, of any
         // kind, must not keep the area from being watched.
         if (got == 0 || clock::now() - last_watch_ >= idle_tick) watch_area();
@@ -368,11 +400,44 @@ int print_place() {
     return exit_ok;
 }
 
+namespace {
+
+// The output file and the system's log, open for the run and closed after
+// it.
+class output_guard {
+public:
+    explicit output_guard(line_output& output) : output_(output) {}
+    output_guard(const output_guard&) = delete;
+    output_guard& operator=(const output_guard&) = delete;
+    ~output_guard() {
+        if (output_.syslog) ov::close_system_log();
+        if (output_.file != nullptr) ov::close_output_file(output_.file);
+    }
+
+private:
+    line_output& output_;
+};
+
+}  // namespace
+
 int run(const settings& settings) {
     // Before any object exists, so that a stop request during set-up still
     // ends in the clean-up below.
     ov::install_stop_handler();
-    logger instance;
+    // The output is set up first: a logger that cannot write its lines
+    // must not take the objects from clients.
+    line_output output;
+    output_guard closes(output);
+    output.columns = settings.columns;
+    output.file = ov::tools::open_lines_output("ovlogger", settings.output);
+    if (output.file == nullptr) return exit_failure;
+    if (settings.syslog && !ov::open_system_log("ovlogger")) {
+        std::fprintf(stderr, "ovlogger: cannot open the system's log (error %u)\n",
+                     static_cast<unsigned>(ov::sys.get_last_error()));
+        return exit_failure;
+    }
+    output.syslog = settings.syslog;
+    logger instance(output);
     int status = instance.open();
     if (status != exit_ok) return status;
     std::fputs("ready\n", stderr);

@@ -5,11 +5,19 @@
 
 #include <cstdint>
 
+#include "lines.h"
+
 namespace ovlogger {
 
 struct settings {
     // Messages to take before exiting; 0 runs until a stop request.
     std::uint64_t count = 0;
+    // The columns in front of each line.
+    ov::tools::columns columns;
+    // The file the lines are appended to; nullptr for standard output.
+    const char* output = nullptr;
+    // Each line, without the time, to the system's log as well.
+    bool syslog = false;
 };
 
 // Exit statuses.

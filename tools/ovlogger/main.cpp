@@ -1,14 +1,17 @@
 // ovlogger: receives OVDELETE's diagnostic messages and prints each as one
 // line on standard output.
-#include <cstdio>
-#include <cstring>
-
 #include "logger.h"
+#include "options.h"
 
 namespace {
 
-constexpr char usage_text[] =
-    "usage: ovlogger [--count N]\n"
+constexpr char synopsis[] =
+    "usage: ovlogger [--count N] [--timestamps] [--pid] [--output FILE] [--syslog]\n"
+    "       ovlogger --place\n";
+
+constexpr char help_text[] =
+    "usage: ovlogger [--count N] [--timestamps] [--pid] [--output FILE] [--syslog]\n"
+    "       ovlogger --place\n"
     "\n"
     "Creates the objects through which OVDELETE hands over its diagnostic\n"
     "messages (the mapping OvLoggerMappedFile, the events OvLoggerMapEvent\n"
@@ -20,47 +23,63 @@ constexpr char usage_text[] =
     "message area left held by a client that died or stalled is taken back\n"
     "after 3000 ms, with a line on standard error.\n"
     "\n"
-    "  --count N   exit after N messages (N >= 1)\n"
-    "  --place     print where the objects live and exit (a directory on\n"
-    "              Linux; the session's namespace on Windows)\n"
-    "  --help      show this text\n"
+    "  --count N      exit after N messages (N >= 1)\n"
+    "  --timestamps   begin each line with the local time at which the\n"
+    "                 message was taken, ISO 8601 with milliseconds:\n"
+    "                 \"2026-12-08T23:59:01.123 \"\n"
+    "  --pid          begin each line (after the time) with the id of the\n"
+    "                 process that wrote the message: \"[pid 1234] \"; Windows\n"
+    "                 does not tell who sent a window message: \"[pid ?] \"\n"
+    "  --output FILE  append the lines to FILE, created when missing, instead\n"
+    "                 of writing them on standard output\n"
+    "  --syslog       also send each line, without the time, to the system's\n"
+    "                 log: syslog on Linux (the journal, where journald runs),\n"
+    "                 the Application event log (source \"ovlogger\") on\n"
+    "                 Windows\n"
+    "  --place        print where the objects live and exit (a directory on\n"
+    "                 Linux; the session's namespace on Windows)\n"
+    "  --help         show this text\n"
+    "  --version      show the version\n"
     "\n"
-    "Stops cleanly on Ctrl+C or a termination request.  Exit status: 0 after\n"
-    "a clean stop, 1 when the objects cannot be set up or another logger\n"
-    "runs, 2 for bad usage.\n";
+    "An option's value follows it as the next argument or after '=':\n"
+    "--count 3 or --count=3.\n"
+    "\n"
+    "Example: keep every message, with the time it came, in messages.log:\n"
+    "  ovlogger --timestamps --output=messages.log\n"
+    "\n"
+    "Stops cleanly on Ctrl+C or a termination request.\n"
+    "Exit status: 0 after a clean stop or N messages; 1 when the objects, the\n"
+    "output file or the system's log cannot be set up, or another logger\n"
+    "runs; 2 for bad usage.\n";
 
-int usage_error(const char* problem, const char* argument) {
-    std::fprintf(stderr, "ovlogger: %s%s\n", problem, argument);
-    std::fputs("usage: ovlogger [--count N]   (ovlogger --help for more)\n", stderr);
-    return ovlogger::exit_usage;
-}
-
-// Decimal digits only, 1 up to a billion: no sign, no spaces, no suffix.
-bool parse_count(const char* text, std::uint64_t* count) {
-    std::uint64_t value = 0;
-    std::size_t n = 0;
-    for (; text[n] != '\0'; ++n) {
-        if (text[n] < '0' || text[n] > '9' || n >= 10) return false;
-        value = value * 10 + static_cast<std::uint64_t>(text[n] - '0');
-    }
-    if (n == 0 || value == 0 || value > 1000000000) return false;
-    *count = value;
-    return true;
-}
+enum option_id { count, timestamps, pid, output, syslog, place };
+constexpr ov::tools::option options[] = {
+    {"--count", true}, {"--timestamps", false}, {"--pid", false},
+    {"--output", true}, {"--syslog", false},    {"--place", false},
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    ov::tools::option_reader reader({"ovlogger", synopsis, help_text}, argc, argv, options);
     ovlogger::settings settings;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(usage_text, stdout);
-            return ovlogger::exit_ok;
+    bool print_place = false;
+    while (reader.next()) {
+        switch (reader.index()) {
+            case count:
+                if (!ov::tools::parse_count(reader.value(), &settings.count))
+                    return reader.usage_error("not a count from 1 up: %s", reader.value());
+                break;
+            case timestamps: settings.columns.timestamps = true; break;
+            case pid: settings.columns.pid = true; break;
+            case output: settings.output = reader.value(); break;
+            case syslog: settings.syslog = true; break;
+            case place: print_place = true; break;
+            default: break;
         }
-        if (std::strcmp(argv[i], "--place") == 0) return ovlogger::print_place();
-        if (std::strcmp(argv[i], "--count") != 0) return usage_error("unknown argument: ", argv[i]);
-        if (i + 1 >= argc) return usage_error("--count needs a number", "");
-        if (!parse_count(argv[++i], &settings.count)) return usage_error("not a count from 1 up: ", argv[i]);
     }
+    if (reader.status() != ov::tools::option_reader::go_on) return reader.status();
+    if (reader.operands() < argc) return reader.usage_error("unexpected argument: %s", argv[reader.operands()]);
+    if (print_place) return ovlogger::print_place();
     return ovlogger::run(settings);
 }

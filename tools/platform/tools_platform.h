@@ -1,7 +1,9 @@
 // The platform operations of the logger, the host stand-in and the tests:
 // creating the logger's objects and its window, stop requests, loading a
-// library as a host does, child processes, the profile's path and writer,
-// and deleting a file by path.  Nothing here is linked into the library;
+// library as a host does (and the system's words when it fails), child
+// processes, the profile's path and writer, deleting a file by path, and
+// for the tools' lines: standard output or a file appended to, the local
+// time and the system's log.  Nothing here is linked into the library;
 // the library's own operations are in platform/platform.h, which this
 // header includes.
 //
@@ -38,8 +40,13 @@ void explain_object_place(char* text, std::size_t size);
 hwnd32 create_message_window();
 // Waits up to timeout_ms for a message to the window created on this
 // thread.  1 and the message id, 0 on time-out or when a stop was
-// requested, -1 on failure.
-int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message);
+// requested, -1 on failure.  With 1, *sender (when given) receives the id
+// of the process that sent the message where the platform can tell: on
+// POSIX the kernel attaches the sender's credentials to each datagram
+// (SO_PASSCRED).  A message sent to a window on Windows does not carry its
+// sender, and *sender is 0 there.
+int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message,
+                       std::uint32_t* sender = nullptr);
 // DestroyWindow; afterwards is_window() on the handle is 0 in every process.
 void destroy_window(hwnd32 window);
 
@@ -53,6 +60,11 @@ int stop_requested();
 
 // LoadLibraryA / dlopen.  nullptr and an error code on failure.
 handle load_library(const char* path);
+// The system's own words for the last failure of load_library or
+// get_proc_address on this thread: dlerror()'s text on POSIX (it names
+// the file and the reason), FormatMessageA's for the failure's error code
+// on Windows.  Empty when there was none or the system has no words.
+void library_error_text(char* text, std::size_t size);
 // GetProcAddress by name.
 void* get_proc_address(handle module, const char* name);
 // GetProcAddress by ordinal; nullptr and 50 (ERROR_NOT_SUPPORTED) where the
@@ -75,6 +87,53 @@ int profile_file_path(char* buffer, std::size_t size);
 // WriteProfileStringA: sets key=value in section, creating either; a null
 // value removes the key.  1 on success.
 int write_profile_string(const char* section, const char* key, const char* value);
+
+// --- Where the tools' lines go.
+
+// Standard output, or a file appended to.  Bytes are written as given,
+// without text-mode translation or buffering: each write_output is one
+// write where the system takes it whole, so lines from several writers
+// never interleave within a line.
+struct output_file;
+// The process's standard output; never closed.
+output_file* standard_output();
+// Opens the file for appending, creating it when missing (POSIX: mode 0666
+// less the umask; Windows: the default security): every write lands at
+// the file's end at the moment of the write, whoever else appends.
+// nullptr and an error code on failure.
+output_file* open_append_file(const char* path);
+// Writes all of data; 1, or 0 and an error code.
+int write_output(output_file* file, const char* data, std::size_t size);
+// Closes a file from open_append_file; standard_output() stays open.
+void close_output_file(output_file* file);
+// How a line of text ends on this platform: "\r\n" on Windows, "\n" on
+// POSIX.
+const char* text_line_end();
+
+// --- The wall clock.
+
+struct local_time {
+    std::uint16_t year, month, day, hour, minute, second, millisecond;
+};
+// Now, in the user's time zone (GetLocalTime; clock_gettime and
+// localtime_r).
+local_time local_time_now();
+
+// --- The system's log.
+//
+// POSIX: syslog(3), facility LOG_USER, priority LOG_INFO, with the
+// process id; where journald runs it takes these in (through /dev/log),
+// and without a syslog daemon they are dropped.  Windows: the Application
+// event log, informational entries with event id 0 from a source named
+// after ident (ReportEventA); without a message file registered for that
+// source the Event Viewer says so and shows the text after it.
+
+// 1 when entries can be written; 0 and an error code otherwise.  ident is
+// kept, not copied.
+int open_system_log(const char* ident);
+// One entry; 1, or 0 and an error code.
+int write_system_log(const char* text);
+void close_system_log();
 
 // --- Child processes, for the tools and the tests.
 

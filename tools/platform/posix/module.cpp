@@ -10,21 +10,47 @@
 
 namespace ov {
 
+namespace {
+
+// dlerror()'s text for the last failure on this thread, kept because the
+// next dl* call, or dlerror() itself, clears it.
+thread_local char last_failure[512];
+
+void keep_failure_text() {
+    const char* text = dlerror();
+    copy_text(last_failure, sizeof last_failure, text != nullptr ? text : "");
+}
+
+}  // namespace
+
 // Resolved now, as LoadLibraryA binds the imports at load; kept local so
 // that two loaded libraries never resolve each other's symbols.
 handle load_library(const char* path) {
     void* module = path != nullptr ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
-    if (module == nullptr) set_last_error(err::mod_not_found);
+    if (module == nullptr) {
+        keep_failure_text();
+        set_last_error(err::mod_not_found);
+    }
     return module;
 }
 
+void library_error_text(char* text, std::size_t size) {
+    if (size > 0) copy_text(text, size, last_failure);
+}
+
+// A symbol may be null; only dlerror() tells a failure.  It is cleared
+// first so that an older failure is not taken for this one.
 void* get_proc_address(handle module, const char* name) {
     if (module == nullptr || name == nullptr) {
         set_last_error(module == nullptr ? err::invalid_handle : err::proc_not_found);
         return nullptr;
     }
+    dlerror();
     void* address = dlsym(module, name);
-    if (address == nullptr) set_last_error(err::proc_not_found);
+    if (address == nullptr) {
+        keep_failure_text();
+        set_last_error(err::proc_not_found);
+    }
     return address;
 }
 

@@ -119,12 +119,33 @@ void drain_wake_pipe() {
     }
 }
 
-// Reads one datagram.  1 and the message id, 0 when what arrived was not a
-// message (a short or long datagram from someone else) or nothing was
-// there, -1 on failure.
-int receive_message(int fd, std::uint32_t* message) {
+// The sending process's id from the credentials the kernel attached to a
+// datagram (the window's socket has SO_PASSCRED), seen from this
+// process's pid namespace; 0 when there are none.
+std::uint32_t sender_of(msghdr* header) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(header); c != nullptr; c = CMSG_NXTHDR(header, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_CREDENTIALS || c->cmsg_len < CMSG_LEN(sizeof(ucred)))
+            continue;
+        ucred credentials{};
+        std::memcpy(&credentials, CMSG_DATA(c), sizeof credentials);
+        return credentials.pid > 0 ? static_cast<std::uint32_t>(credentials.pid) : 0;
+    }
+    return 0;
+}
+
+// Reads one datagram.  1, the message id and its sender, 0 when what
+// arrived was not a message (a short or long datagram from someone else)
+// or nothing was there, -1 on failure.
+int receive_message(int fd, std::uint32_t* message, std::uint32_t* sender) {
     unsigned char buffer[window_datagram_size + 1];
-    ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(ucred))];
+    iovec part{buffer, sizeof buffer};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(fd, &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) return 0;
         set_error_from_errno(errno);
@@ -132,6 +153,7 @@ int receive_message(int fd, std::uint32_t* message) {
     }
     if (n != static_cast<ssize_t>(window_datagram_size)) return 0;
     std::memcpy(message, buffer, sizeof *message);
+    *sender = sender_of(&header);
     return 1;
 }
 
@@ -173,7 +195,16 @@ hwnd32 create_message_window() {
         backend::set_error_from_errno(errno);
         return 0;
     }
+    // Every datagram then carries its sender's credentials, which the
+    // kernel fills in: a sender cannot forge them.
+    int on = 1;
     std::uint32_t code = 0;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+        code = backend::translate_errno(errno);
+        close(fd);
+        set_last_error(code);
+        return 0;
+    }
     hwnd32 window = backend::bind_new_window(fd, &code);
     for (auto& slot : windows) {
         int expected = 0;
@@ -193,7 +224,7 @@ hwnd32 create_message_window() {
     return 0;
 }
 
-int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message) {
+int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message, std::uint32_t* sender) {
     backend::window_slot* slot = backend::find_window(window);
     if (slot == nullptr) {
         set_last_error(err::invalid_window_handle);
@@ -211,7 +242,9 @@ int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* m
         }
         if (ready > 0 && (waits[1].revents & POLLIN) != 0) backend::drain_wake_pipe();
         if (ready > 0 && (waits[0].revents & POLLIN) != 0) {
-            int received = backend::receive_message(slot->fd, message);
+            std::uint32_t from = 0;
+            int received = backend::receive_message(slot->fd, message, &from);
+            if (received > 0 && sender != nullptr) *sender = from;
             if (received != 0) return received;
         }
     }

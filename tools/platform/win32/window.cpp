@@ -135,8 +135,11 @@ hwnd32 create_message_window() {
 
 // Waits in MsgWaitForMultipleObjects, which wakes for any input to the
 // thread's queue (QS_ALLINPUT) or the stop event, then dispatches what
-// arrived.  A window is served only by the thread that created it.
-int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message) {
+// arrived.  A window is served only by the thread that created it.  A sent
+// message reaches the window procedure without its sender: InSendMessageEx
+// tells only how it was sent, and the sender's thread is no parameter.
+int get_window_message(hwnd32 window, std::uint32_t timeout_ms, std::uint32_t* message, std::uint32_t* sender) {
+    if (sender != nullptr) *sender = 0;
     HWND hwnd = backend::to_hwnd(window);
     backend::message_queue* queue = nullptr;
     if (GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId()) queue = backend::queue_of(hwnd);
