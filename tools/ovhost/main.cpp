@@ -1,6 +1,7 @@
 // ovhost: stands in for the host application.  Loads the OVDELETE library
 // at run time, as the host does, and calls one of its exports.
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 
 #include "debug_client.h"
@@ -32,7 +33,9 @@ constexpr char help_text[] =
     "Loads the OVDELETE library as the host application does and calls one\n"
     "of its exports, or sets the switch that sends the library's messages\n"
     "to the debugger-output stream instead of the logger.  Without --library\n"
-    "it loads the library that sits beside this program.\n"
+    "it loads the library beside this program, else the one in the lib\n"
+    "directory next to it (an installed tree), else whatever the system's\n"
+    "loader finds under the library's name.\n"
     "\n"
     "  delete PATTERN  calls FileDeleteWC(PATTERN) and prints its result\n"
     "  paste NAME      calls PasteArgs(NAME, buffer of 1024 bytes) and prints\n"
@@ -118,8 +121,20 @@ void describe_failure(char* text, std::size_t size) {
 }
 
 // The build's own library beside this program, as a host ships it.
+// Installed, the library is in the lib directory beside bin/ (OV_LIBDIR,
+// as `cmake --install` lays the tree out); failing both, the name alone
+// goes to the system's loader, which searches its own paths.
 bool default_library(char* path, std::size_t size) {
-    return ov::executable_directory(path, size) && ov::append_text(path, size, ov::library_file_name());
+    char directory[library_path_size];
+    if (ov::executable_directory(directory, sizeof directory)) {
+        for (const char* below : {"", "../" OV_LIBDIR "/"}) {
+            std::error_code ignored;
+            if (ov::format_text(path, size, "%s%s%s", directory, below, ov::library_file_name()) < size &&
+                std::filesystem::exists(path, ignored))
+                return true;
+        }
+    }
+    return ov::copy_text(path, size, ov::library_file_name());
 }
 
 // The export by name, checked against its ordinal where the platform's
@@ -218,7 +233,7 @@ int main(int argc, char** argv) {
     if (line.library != nullptr) return load_and_call(line, line.library);
     char path[library_path_size];
     if (!default_library(path, sizeof path)) {
-        std::fputs("ovhost: cannot find the library beside this program\n", stderr);
+        std::fputs("ovhost: the path of the library beside this program is too long\n", stderr);
         return exit_usage;
     }
     return load_and_call(line, path);
