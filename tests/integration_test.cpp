@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -199,6 +200,7 @@ public:
         std::uint32_t second = ov::sys.get_profile_int(section, key, 0x7FFFFFF1);
         present_ = first == second;
         previous_ = static_cast<std::int32_t>(first);
+        section_had_keys_ = ov::profile_section_has_keys(section) != 0;
         char file[4096];
         std::error_code ec;
         if (ov::profile_file_path(file, sizeof file)) ov::test::fs::create_directories(path(file).parent_path(), ec);
@@ -206,9 +208,12 @@ public:
     }
     debugger_output_switch(const debugger_output_switch&) = delete;
     debugger_output_switch& operator=(const debugger_output_switch&) = delete;
+    // Puts back what was there: the value, or no key, or no section at all
+    // (on Windows the profile is the user's own WIN.INI).
     ~debugger_output_switch() {
         std::string previous = std::to_string(previous_);
-        ov::write_profile_string(section, key, present_ ? previous.c_str() : nullptr);
+        if (section_had_keys_) ov::write_profile_string(section, key, present_ ? previous.c_str() : nullptr);
+        else ov::write_profile_string(section, nullptr, nullptr);
     }
     bool written() const { return written_; }
 
@@ -216,9 +221,27 @@ private:
     static constexpr char section[] = "Quonvel";
     static constexpr char key[] = "UseDebuggerOutput";
     bool present_ = false;
+    bool section_had_keys_ = false;
     bool written_ = false;
     std::int32_t previous_ = 0;
 };
+
+// The switch the tests set is taken away whole when the profile had no such
+// section: on Windows the profile is the user's own WIN.INI, and an empty
+// [Quonvel] left behind is a change to it.
+TEST(TestProfile, SwitchLeavesNoEmptySectionBehind) {
+    char file[4096];
+    ASSERT_TRUE(ov::profile_file_path(file, sizeof file));
+    if (ov::profile_section_has_keys("Quonvel")) GTEST_SKIP() << file << " has a [Quonvel] section of its own";
+    {
+        debugger_output_switch on("1");
+        ASSERT_TRUE(on.written());
+        EXPECT_TRUE(ov::profile_section_has_keys("Quonvel"));
+    }
+    std::string text = read_file(file);
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_EQ(text.find("[quonvel]"), std::string::npos) << text;
+}
 
 // a.tmp, b.tmp (read-only) and c.tmp in a fresh directory.
 struct three_files {

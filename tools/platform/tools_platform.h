@@ -87,6 +87,10 @@ int profile_file_path(char* buffer, std::size_t size);
 // WriteProfileStringA: sets key=value in section, creating either; a null
 // value removes the key.  1 on success.
 int write_profile_string(const char* section, const char* key, const char* value);
+// Whether WIN.INI has the section with at least one key in it
+// (GetProfileSectionA), so that a tool or a test that added it can take
+// it away again rather than leave it empty.
+int profile_section_has_keys(const char* section);
 
 // --- Where the tools' lines go.
 

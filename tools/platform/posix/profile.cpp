@@ -172,6 +172,23 @@ int store_text(const char* path, const profile_text& text) {
 
 int profile_file_path(char* buffer, std::size_t size) { return backend::profile_path(buffer, size); }
 
+int profile_section_has_keys(const char* section) {
+    char path[4096];
+    if (section == nullptr || !profile_file_path(path, sizeof path)) return 0;
+    try {
+        profile_text text;
+        if (load_text(path, text) != 0) return 0;
+        std::size_t line = find_section(text, trimmed(section));
+        for (; line < text.lines.size(); ++line) {
+            std::string name;
+            if (section_name(text.lines[line], &name)) return 0;
+            if (!trimmed(text.lines[line]).empty()) return 1;
+        }
+    } catch (...) {
+    }
+    return 0;
+}
+
 // WriteProfileStringA, for the tools and the tests: the whole file is read,
 // changed and written again (allocation is fine here).  A null key removes
 // the section, a null value the key; other sections and keys, comments and

@@ -22,4 +22,11 @@ int write_profile_string(const char* section, const char* key, const char* value
     return WriteProfileStringA(section, key, value) ? 1 : 0;
 }
 
+// GetProfileSectionA: the section's "key=value" lines, each ended with a
+// NUL; nothing when the section is missing or empty.
+int profile_section_has_keys(const char* section) {
+    char lines[4096];
+    return section != nullptr && GetProfileSectionA(section, lines, sizeof lines) > 0 ? 1 : 0;
+}
+
 }  // namespace ov
