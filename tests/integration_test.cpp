@@ -814,6 +814,16 @@ public:
     }
     void notify() { send(notify_message_); }
     void send(std::uint32_t message) { ov::sys.send_notify_message(window_, message, 0, 0); }
+    // One whole message as a client hands it over: claim, write, notify,
+    // wait for the acknowledgement, release.  Whether it was acknowledged.
+    bool hand_over(const std::string& text) {
+        if (!claim()) return false;
+        write(text.c_str());
+        notify();
+        bool acknowledged_in_time = acknowledged(10000);
+        release();
+        return acknowledged_in_time;
+    }
     bool acknowledged(std::uint32_t timeout_ms) {
         return ov::sys.wait_for_single_object(debug_event_.get(), timeout_ms) == ov::wait_object_0;
     }
@@ -881,11 +891,7 @@ TEST_F(integration, ExtraNotificationPrintsNoTextTwice) {
     client.notify();
     EXPECT_TRUE(client.acknowledged(10000));
     client.release();
-    ASSERT_TRUE(client.claim());
-    client.write("AFTER    /the next message");
-    client.notify();
-    EXPECT_TRUE(client.acknowledged(10000));
-    client.release();
+    EXPECT_TRUE(client.hand_over("AFTER    /the next message"));
 
     EXPECT_EQ(logger.stop(false), 0);
     EXPECT_EQ(lines_of(logger.out()), (strings{"TWICE    /notified two times", "AFTER    /the next message"}));
@@ -975,11 +981,7 @@ TEST_F(integration, EveryControlByteIsEscapedUpToTheEndOfTheArea) {
     text += tail;
     for (std::size_t i = 0; i < tail.size(); ++i) expected += "\\x02";
 
-    ASSERT_TRUE(client.claim());
-    client.write(text.c_str());
-    client.notify();
-    EXPECT_TRUE(client.acknowledged(10000));
-    client.release();
+    EXPECT_TRUE(client.hand_over(text));
 
     EXPECT_EQ(logger.stop(false), 0);
     strings printed = lines_of(logger.out());
@@ -1028,11 +1030,7 @@ TEST_F(integration, LoggerColumnsShowTheTimeAndTheWritersProcess) {
         ASSERT_TRUE(logger.start(c.args));
         manual_client client;
         ASSERT_TRUE(client.open());
-        ASSERT_TRUE(client.claim());
-        client.write(text.c_str());
-        client.notify();
-        EXPECT_TRUE(client.acknowledged(10000));
-        client.release();
+        EXPECT_TRUE(client.hand_over(text));
         EXPECT_EQ(logger.stop(false), 0);
 
         strings printed = lines_of(c.to_file ? read_file(log) : logger.out());
