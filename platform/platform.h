@@ -211,14 +211,19 @@ std::size_t format_text(char* dst, std::size_t capacity, const char* format, ...
     ;
 
 // --- Owning guards: no copies, noexcept moves, destructors that never throw,
-// so that a handle is closed on every path by construction.  Closing goes
-// through ov::sys like every other operation.
+// so that a handle is closed on every path by construction.  One template
+// serves every kind of handle; its traits say what the handle is, which
+// value means none, and how it is closed.  The library's handles close
+// through ov::sys like every other operation; the backends and the tools
+// define guards of their own kinds (a descriptor, a native Win32 handle).
 
 template <typename Traits>
 class owned_handle {
 public:
+    using value_type = typename Traits::value_type;
+
     owned_handle() noexcept = default;
-    explicit owned_handle(handle h) noexcept : h_(h) {}
+    explicit owned_handle(value_type h) noexcept : h_(Traits::adopt(h)) {}
     owned_handle(const owned_handle&) = delete;
     owned_handle& operator=(const owned_handle&) = delete;
     owned_handle(owned_handle&& other) noexcept : h_(other.release()) {}
@@ -228,27 +233,30 @@ public:
     }
     ~owned_handle() { reset(); }
 
-    handle get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ != nullptr; }
-    handle release() noexcept {
-        handle h = h_;
-        h_ = nullptr;
+    value_type get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ != Traits::none; }
+    value_type release() noexcept {
+        value_type h = h_;
+        h_ = Traits::none;
         return h;
     }
     // Closes the handle now (its result is not examined) and takes h.
-    void reset(handle h = nullptr) noexcept {
-        if (h_ != nullptr) Traits::close(h_);
-        h_ = h;
+    void reset(value_type h = Traits::none) noexcept {
+        if (h_ != Traits::none) Traits::close(h_);
+        h_ = Traits::adopt(h);
     }
 
 private:
-    handle h_ = nullptr;
+    value_type h_ = Traits::none;
 };
 
 struct kernel_object_traits {
+    using value_type = handle;
+    static constexpr handle none = nullptr;
+    static handle adopt(handle h) noexcept { return h; }
     static void close(handle h) noexcept { sys.close_handle(h); }
 };
-struct find_traits {
+struct find_traits : kernel_object_traits {
     static void close(handle h) noexcept { sys.find_close(h); }
 };
 using unique_handle = owned_handle<kernel_object_traits>;

@@ -30,34 +30,13 @@ inline constexpr std::uint32_t error_invalid_address = 487;
 inline constexpr std::uint32_t error_not_enough_quota = 1816;
 
 // An owned file descriptor: closed when the guard goes, never copied.
-class unique_fd {
-public:
-    unique_fd() noexcept = default;
-    explicit unique_fd(int fd) noexcept : fd_(fd) {}
-    unique_fd(const unique_fd&) = delete;
-    unique_fd& operator=(const unique_fd&) = delete;
-    unique_fd(unique_fd&& other) noexcept : fd_(other.release()) {}
-    unique_fd& operator=(unique_fd&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    ~unique_fd() { reset(); }
-
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    int release() noexcept {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1) noexcept {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
+struct fd_traits {
+    using value_type = int;
+    static constexpr int none = -1;
+    static int adopt(int fd) noexcept { return fd < 0 ? -1 : fd; }
+    static void close(int fd) noexcept { ::close(fd); }
 };
+using unique_fd = owned_handle<fd_traits>;
 
 // --- handle_table.cpp: the process's kernel-object handles.
 //
