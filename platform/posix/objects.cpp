@@ -89,6 +89,83 @@ std::uint32_t classify(const struct stat& st, object_kind kind) {
     return err::file_not_found;
 }
 
+// ---------------------------------------------------------------- kept pages
+//
+// Mapping a shared page of a file and touching it is by far the dearest
+// step of a message on a virtual machine: tens of microseconds for the
+// page-table entry made, faulted in and torn down again, each time.  So an
+// object's pages stay mapped when its view or handle is closed, kept by the
+// file's identity (device and inode), the size mapped and whether they are
+// writable, and the next view of the same object gets them back.  A few
+// are kept; the one unused longest is unmapped when room is needed.  Kept
+// pages hold a reference to their file, which therefore lives on after its
+// name is gone until they are unmapped, and which keeps its inode number
+// from being given to another file meanwhile.
+
+struct kept_pages {
+    dev_t device;
+    ino_t inode;
+    std::size_t size;
+    bool writable;
+    void* base;  // nullptr: the entry is free
+    std::uint32_t users;
+    std::uint64_t last_use;
+};
+constexpr std::size_t kept_count = 8;
+constinit kept_pages kept[kept_count] = {};
+constinit std::uint64_t kept_clock = 0;
+std::atomic_flag kept_busy = ATOMIC_FLAG_INIT;
+
+// Holds the table for one lookup or release; the steps inside are short.
+class kept_lock {
+public:
+    kept_lock() noexcept {
+        while (kept_busy.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    kept_lock(const kept_lock&) = delete;
+    kept_lock& operator=(const kept_lock&) = delete;
+    ~kept_lock() { kept_busy.clear(std::memory_order_release); }
+};
+
+// The object's pages, kept or mapped now: MAP_FAILED and errno on failure.
+void* acquire_pages(const object_slot* slot, std::size_t size, bool writable) {
+    kept_lock lock;
+    kept_pages* room = nullptr;
+    for (kept_pages& k : kept) {
+        if (k.base != nullptr && k.device == slot->device && k.inode == slot->inode && k.size == size &&
+            k.writable == writable) {
+            ++k.users;
+            k.last_use = ++kept_clock;
+            return k.base;
+        }
+        // Room for new pages: a free entry, else the unused one used
+        // longest ago.
+        bool free = k.base == nullptr;
+        bool idle = !free && k.users == 0;
+        if ((free && (room == nullptr || room->base != nullptr)) ||
+            (idle && (room == nullptr || (room->base != nullptr && k.last_use < room->last_use))))
+            room = &k;
+    }
+    void* base = mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, slot->fd, 0);
+    if (base == MAP_FAILED || room == nullptr) return base;  // every entry in use: mapped, not kept
+    if (room->base != nullptr) munmap(room->base, room->size);
+    *room = kept_pages{slot->device, slot->inode, size, writable, base, 1, ++kept_clock};
+    return base;
+}
+
+// Gives pages back: kept ones stay mapped for the next view, others go.
+int release_pages(void* base, std::size_t size) {
+    kept_lock lock;
+    for (kept_pages& k : kept) {
+        if (k.base == base && k.users > 0) {
+            --k.users;
+            return 0;
+        }
+    }
+    return munmap(base, size);
+}
+
 // ---------------------------------------------------------------- slots
 
 // An event's page, once its file is known to hold all of it; nullptr and 6
@@ -98,7 +175,7 @@ std::uint32_t classify(const struct stat& st, object_kind kind) {
 event_page* live_page(object_slot* slot) {
     struct stat st {};
     if (fstat(slot->fd, &st) != 0 || static_cast<std::size_t>(st.st_size) < sizeof(event_page) ||
-        page_of(slot)->magic != event_magic || shared_word(page_of(slot)->state).load() > 1) {
+        page_of(slot)->magic != event_magic || shared_word(page_of(slot)->state).load() > 2) {
         set_last_error(err::invalid_handle);
         return nullptr;
     }
@@ -108,7 +185,7 @@ event_page* live_page(object_slot* slot) {
 // Closes what a slot holds and frees it; the handle that created the
 // object removes its name first.
 void detach_object(object_slot* slot) {
-    if (slot->memory != nullptr) munmap(slot->memory, slot->memory_size);
+    if (slot->memory != nullptr) release_pages(slot->memory, slot->memory_size);
     if (slot->on_close != nullptr) slot->on_close(slot);
     if (slot->fd >= 0) close(slot->fd);
     release_slot(slot);
@@ -195,7 +272,7 @@ std::uint32_t attach_object(object_slot* slot, unique_fd fd, const struct stat& 
         return 0;
     }
     if (static_cast<std::size_t>(st.st_size) < sizeof(event_page)) return err::invalid_handle;
-    void* page = mmap(nullptr, sizeof(event_page), PROT_READ | PROT_WRITE, MAP_SHARED, slot->fd, 0);
+    void* page = acquire_pages(slot, sizeof(event_page), true);
     if (page == MAP_FAILED) return translate_errno(errno);
     slot->memory = page;
     slot->memory_size = sizeof(event_page);
@@ -217,28 +294,37 @@ long futex(std::uint32_t* word, int op, std::uint32_t value, const struct timesp
     return syscall(SYS_futex, word, op, value, timeout, nullptr, FUTEX_BITSET_MATCH_ANY);
 }
 
+// The states of an event's word.  An auto-reset event set while threads
+// sleep on it is promised to them, as Windows hands the signal to a waiter
+// within SetEvent: a thread that comes to wait afterwards, the setter's
+// own next wait among them, cannot take it first.
+constexpr std::uint32_t unsignalled = 0;
+constexpr std::uint32_t signalled = 1;
+constexpr std::uint32_t promised = 2;
+
 // Takes the signal: a manual-reset event stays signalled, an auto-reset
-// event is consumed by exactly one waiter.
-bool try_consume(event_page* page) {
+// event is consumed by exactly one waiter, a promised signal only by one
+// that was counted among the sleepers.
+bool try_consume(event_page* page, bool counted) {
     auto state = shared_word(page->state);
-    if (page->manual_reset) return state.load(std::memory_order_acquire) == 1;
-    std::uint32_t expected = 1;
-    return state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+    if (page->manual_reset) return state.load(std::memory_order_acquire) == signalled;
+    std::uint32_t expected = signalled;
+    if (state.compare_exchange_strong(expected, unsignalled, std::memory_order_acq_rel)) return true;
+    expected = promised;
+    return counted && state.compare_exchange_strong(expected, unsignalled, std::memory_order_acq_rel);
 }
 
-// Sleeps on the futex word while it reads 0, until the absolute monotonic
-// deadline (nullptr: none), counted among the waiters; the caller takes
-// itself off the count once it knows the page is still there.  The count
-// goes up before the kernel looks at the word: a setter that stores 1 and
-// then finds no waiter counted has stored it before that look, and the
-// sleep returns at once.  Returns 0, or the errno that ended the sleep
-// other than EINTR and EAGAIN, which only mean "look again".
-int sleep_on(event_page* page, const struct timespec* deadline) {
-    shared_word(page->waiters).fetch_add(1, std::memory_order_seq_cst);
+// Sleeps on the futex word while it holds `seen`, until the absolute
+// monotonic deadline (nullptr: none).  The caller is counted among the
+// waiters before the kernel looks at the word: a setter that stores its
+// state and then finds no waiter counted has stored it before that look,
+// and the sleep returns at once.  Returns 0, or the errno that ended the
+// sleep other than EINTR and EAGAIN, which only mean "look again".
+int sleep_on(event_page* page, std::uint32_t seen, const struct timespec* deadline) {
     // Shared, not FUTEX_PRIVATE_FLAG: waiters in other processes use the
     // same page.  FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC time,
     // so a wait interrupted by a signal resumes with the right remainder.
-    if (futex(&page->state, FUTEX_WAIT_BITSET, 0, deadline) == 0) return 0;
+    if (futex(&page->state, FUTEX_WAIT_BITSET, seen, deadline) == 0) return 0;
     return errno == EINTR || errno == EAGAIN ? 0 : errno;
 }
 
@@ -284,7 +370,7 @@ void* map_view_of_file(handle mapping, std::uint32_t access, std::size_t* size) 
     if (code == 0 && write && (slot->access & file_map_write) == 0) code = err::access_denied;
     void* view = MAP_FAILED;
     if (code == 0) {
-        view = mmap(nullptr, slot->object_size, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, slot->fd, 0);
+        view = acquire_pages(slot, slot->object_size, write);
         if (view == MAP_FAILED) code = translate_errno(errno);
     }
     if (code != 0) {
@@ -296,7 +382,7 @@ void* map_view_of_file(handle mapping, std::uint32_t access, std::size_t* size) 
 }
 
 int unmap_view_of_file(void* view, std::size_t size) noexcept {
-    if (view == nullptr || munmap(view, size) != 0) {
+    if (view == nullptr || release_pages(view, size) != 0) {
         set_last_error(error_invalid_address);
         return 0;
     }
@@ -323,20 +409,37 @@ std::uint32_t wait_for_single_object(handle h, std::uint32_t timeout_ms) noexcep
     const struct timespec deadline = deadline_after(timeout_ms == infinite ? 0 : timeout_ms);
     event_page* page = live_page(slot);
     if (page == nullptr) return wait_failed;
+    bool counted = false;  // among the waiters
+    bool slept = false;    // a promise made since is this thread's to take
+    std::uint32_t result = wait_failed;
     for (;;) {
-        if (try_consume(page)) return wait_object_0;
-        if (timeout_ms != infinite && reached(deadline)) return wait_timeout;
-        int error = sleep_on(page, timeout_ms == infinite ? nullptr : &deadline);
+        if (try_consume(page, slept)) {
+            result = wait_object_0;
+            break;
+        }
+        if (timeout_ms != infinite && reached(deadline)) {
+            result = wait_timeout;
+            break;
+        }
+        // A promise made before this thread slept belongs to the sleepers
+        // before it: it sleeps while the word stays as it saw it.
+        std::uint32_t seen = shared_word(page->state).load(std::memory_order_seq_cst);
+        if (!counted) shared_word(page->waiters).fetch_add(1, std::memory_order_seq_cst);
+        counted = true;
+        if (seen == signalled) continue;
+        int error = sleep_on(page, seen, timeout_ms == infinite ? nullptr : &deadline);
+        slept = true;
         // The file may have been shrunk during the sleep: its size is
         // checked before the page is touched again.
         page = live_page(slot);
         if (page == nullptr) return wait_failed;
-        shared_word(page->waiters).fetch_sub(1, std::memory_order_seq_cst);
         if (error != 0 && error != ETIMEDOUT) {
             set_error_from_errno(error);
-            return wait_failed;
+            break;
         }
     }
+    if (counted) shared_word(page->waiters).fetch_sub(1, std::memory_order_seq_cst);
+    return result;
 }
 
 // The event behind a handle that may change its state (EVENT_MODIFY_STATE),
@@ -351,21 +454,48 @@ static event_page* modifiable_event(handle h) noexcept {
 }
 
 // Signals the event, and wakes only when someone waits: every waiter of a
-// manual-reset event, one of an auto-reset event, which only one can
-// consume.
+// manual-reset event; one of an auto-reset event, to which the signal is
+// promised.  Setting a signalled event again adds nothing, as on Windows.
 int set_event(handle h) noexcept {
     event_page* page = modifiable_event(h);
     if (page == nullptr) return 0;
-    shared_word(page->state).store(1, std::memory_order_seq_cst);
-    if (shared_word(page->waiters).load(std::memory_order_seq_cst) != 0)
-        futex(&page->state, FUTEX_WAKE, page->manual_reset ? INT_MAX : 1, nullptr);
+    auto state = shared_word(page->state);
+    if (page->manual_reset) {
+        state.store(signalled, std::memory_order_seq_cst);
+        if (shared_word(page->waiters).load(std::memory_order_seq_cst) != 0)
+            futex(&page->state, FUTEX_WAKE, INT_MAX, nullptr);
+        return 1;
+    }
+    // The state first, then the count: a waiter counted after this load
+    // looks at the word after the store, so one of the two sees the other.
+    state.store(signalled, std::memory_order_seq_cst);
+    if (shared_word(page->waiters).load(std::memory_order_seq_cst) != 0) {
+        // Promised to the sleepers, unless a waiter took the signal
+        // meanwhile.  The count may include a waiter that died asleep; the
+        // kernel says whether a sleeper was woken, and when none was, the
+        // signal is free again.
+        std::uint32_t expected = signalled;
+        if (state.compare_exchange_strong(expected, promised, std::memory_order_seq_cst) &&
+            futex(&page->state, FUTEX_WAKE, 1, nullptr) == 0) {
+            expected = promised;
+            state.compare_exchange_strong(expected, signalled, std::memory_order_seq_cst);
+        }
+    }
     return 1;
 }
 
+// A promised signal belongs to the waiter it was handed to, as on Windows,
+// where it has left the event already: only a signal still free is reset.
 int reset_event(handle h) noexcept {
     event_page* page = modifiable_event(h);
     if (page == nullptr) return 0;
-    shared_word(page->state).store(0, std::memory_order_release);
+    auto state = shared_word(page->state);
+    if (page->manual_reset) {
+        state.store(unsignalled, std::memory_order_release);
+    } else {
+        std::uint32_t expected = signalled;
+        state.compare_exchange_strong(expected, unsignalled, std::memory_order_acq_rel);
+    }
     return 1;
 }
 

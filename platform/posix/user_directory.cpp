@@ -144,6 +144,13 @@ unique_fd open_place(make_directory_fn make) {
 int object_directory(make_directory_fn make) noexcept {
     int fd = held_directory.load(std::memory_order_acquire);
     if (fd >= 0) return fd;
+    // Without a logger there is usually no place at all, and every message
+    // asks again: one failed open says so.  A place that is there is then
+    // checked directory by directory.
+    if (make == nullptr && access(place(), F_OK) != 0 && errno == ENOENT) {
+        set_last_error(err::file_not_found);
+        return -1;
+    }
     unique_fd opened = open_place(make);
     if (!opened) return -1;
     int expected = -1;
