@@ -3,7 +3,7 @@
  *   ovbench_delete compare --dir BASE --count N --reps R --library LIB
  *       For each repetition, runs the three contenders in an order that
  *       rotates from one repetition to the next.  Before each run it makes
- *       a fresh directory BASE/run, fills it with N empty files
+ *       a fresh directory BASE/run-REP-TOOL, fills it with N empty files
  *       f0000000.tmp, f0000001.tmp, ... (not timed), and flushes the file
  *       system's dirty state (syncfs, not timed; nothing is dropped from the
  *       page cache), so that every contender starts from the same state.
@@ -29,10 +29,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/fs.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -132,6 +134,25 @@ static void sync_directory(const char* directory) {
     close(fd);
 }
 
+/* On ext4, the run directories made in `base` go wherever ext4 puts a new
+ * top-level directory (FS_TOPDIR_FL), which is a block group picked at
+ * random, instead of next to `base`.  Without a journal, ext4 passes over
+ * inodes freed in the last minutes when it allocates one, scanning past
+ * each of them, so that filling a directory beside the one just emptied
+ * costs milliseconds per file after a million deletions.  Filling is not
+ * timed, but it would make the run take hours.  Elsewhere the flag is
+ * refused and nothing changes. */
+static void spread_subdirectories(const char* base) {
+    int fd = open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    int flags = 0;
+    if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags |= FS_TOPDIR_FL;
+        ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    close(fd);
+}
+
 /* Entries left in the directory besides "." and "..". */
 static unsigned long left_in(const char* directory) {
     DIR* d = opendir(directory);
@@ -207,20 +228,21 @@ static struct outcome run_child(char* const argv[]) {
 static int compare(const char* base, unsigned count, int reps, const char* library, const char* self) {
     /* The pattern must stay within the 259-character path limit. */
     char directory[260], pattern[260];
-    if (strlen(base) + sizeof "/run/*.tmp" > sizeof pattern) {
+    if (strlen(base) + sizeof "/run-999-bare/*.tmp" > sizeof pattern) {
         fprintf(stderr, "ovbench_delete: %s is too long a directory\n", base);
         return 2;
     }
-    strcat(strcpy(directory, base), "/run");
-    strcat(strcpy(pattern, directory), "/*.tmp");
     if (mkdir(base, 0755) != 0 && errno != EEXIST) die("cannot make", base);
-    for (int rep = 0; rep < reps; ++rep) {
+    spread_subdirectories(base);
+    for (int rep = 0; rep < reps && rep < 1000; ++rep) {
         for (int k = 0; k < tool_count; ++k) {
             int tool = (k + rep) % tool_count;
-            /* A fresh directory each time: a large directory that has been
-             * emptied stays large on ext4 and would slow the next reader. */
-            empty_directory(directory);
-            rmdir(directory);
+            /* A fresh directory each time, under a name of its own (ext4
+             * places a top-level directory by a hash of its name): a large
+             * directory that has been emptied stays large on ext4 and would
+             * slow the next reader. */
+            snprintf(directory, sizeof directory, "%.200s/run-%d-%s", base, rep, tool_names[tool]);
+            snprintf(pattern, sizeof pattern, "%.240s/*.tmp", directory);
             if (mkdir(directory, 0755) != 0) die("cannot make", directory);
             uint64_t f0 = now_ns();
             fill(directory, count);
@@ -246,15 +268,14 @@ static int compare(const char* base, unsigned count, int reps, const char* libra
                    o.maxrss_kb, (unsigned long long)o.user_us, (unsigned long long)o.system_us,
                    (unsigned long long)fill_ns, (unsigned long long)sync_ns, o.result, left);
             fflush(stdout);
+            empty_directory(directory);
+            rmdir(directory);
             if (left != 0 || o.result != 1) {
                 fprintf(stderr, "ovbench_delete: %s left %lu files (result %d)\n", tool_names[tool], left, o.result);
-                empty_directory(directory);
-                rmdir(directory);
                 return 1;
             }
         }
     }
-    rmdir(directory);
     return 0;
 }
 
