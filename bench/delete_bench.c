@@ -13,8 +13,9 @@
  *       (call_ns), which leaves out the process's start and exit.  Prints
  *       one line per run:
  *         tool=bare|find|wc rep=R count=N wall_ns=.. call_ns=.. maxrss_kb=.. user_us=.. system_us=..
- *         fill_ns=.. sync_ns=.. result=.. left=..
- *       (user_us and system_us: the child's CPU time in user and kernel mode.)
+ *         minor_faults=.. fill_ns=.. sync_ns=.. result=.. left=..
+ *       (user_us and system_us: the child's CPU time in user and kernel mode;
+ *       minor_faults: the pages it touched for the first time.)
  *
  *   ovbench_delete bare DIR MASK      the floor: readdir, fnmatch,
  *                                     fstatat(AT_SYMLINK_NOFOLLOW), a
@@ -118,11 +119,12 @@ static void fill(const char* directory, unsigned count) {
     int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) die("cannot open", directory);
     char name[32];
+    /* mknodat makes the same empty regular file as open and close, in one
+     * call and without the open file: on ext4 here it is several times
+     * quicker, which matters at a million files. */
     for (unsigned i = 0; i < count; ++i) {
         snprintf(name, sizeof name, "f%07u.tmp", i);
-        int f = openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (f < 0) die("cannot create", name);
-        close(f);
+        if (mknodat(fd, name, S_IFREG | 0644, 0) != 0) die("cannot create", name);
     }
     close(fd);
 }
@@ -185,13 +187,14 @@ struct outcome {
     long maxrss_kb;
     uint64_t user_us;
     uint64_t system_us;
+    long minor_faults;
     int result;
 };
 
 static struct outcome run_child(char* const argv[]) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) die("pipe", NULL);
-    struct outcome o = {0, 0, 0, 0, 0, -1};
+    struct outcome o = {0, 0, 0, 0, 0, 0, -1};
     uint64_t t0 = now_ns();
     pid_t pid = fork();
     if (pid < 0) die("fork", NULL);
@@ -206,6 +209,7 @@ static struct outcome run_child(char* const argv[]) {
     if (wait4(pid, &status, 0, &ru) < 0) die("wait4", NULL);
     o.wall_ns = now_ns() - t0;
     o.maxrss_kb = ru.ru_maxrss;
+    o.minor_faults = ru.ru_minflt;
     o.user_us = (uint64_t)ru.ru_utime.tv_sec * 1000000u + (uint64_t)ru.ru_utime.tv_usec;
     o.system_us = (uint64_t)ru.ru_stime.tv_sec * 1000000u + (uint64_t)ru.ru_stime.tv_usec;
     char text[256] = "";
@@ -263,9 +267,9 @@ static int compare(const char* base, unsigned count, int reps, const char* libra
             }
             unsigned long left = left_in(directory);
             printf("tool=%s rep=%d count=%u wall_ns=%llu call_ns=%llu maxrss_kb=%ld user_us=%llu "
-                   "system_us=%llu fill_ns=%llu sync_ns=%llu result=%d left=%lu\n",
+                   "system_us=%llu minor_faults=%ld fill_ns=%llu sync_ns=%llu result=%d left=%lu\n",
                    tool_names[tool], rep, count, (unsigned long long)o.wall_ns, (unsigned long long)o.call_ns,
-                   o.maxrss_kb, (unsigned long long)o.user_us, (unsigned long long)o.system_us,
+                   o.maxrss_kb, (unsigned long long)o.user_us, (unsigned long long)o.system_us, o.minor_faults,
                    (unsigned long long)fill_ns, (unsigned long long)sync_ns, o.result, left);
             fflush(stdout);
             empty_directory(directory);
