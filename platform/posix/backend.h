@@ -58,6 +58,8 @@ struct object_slot {
     std::size_t memory_size = 0;
     // A mapping's size in bytes, as it was when the handle was opened.
     std::size_t object_size = 0;
+    // When an event's size was last seen to hold its page (monotonic ns).
+    std::uint64_t checked_ns = 0;
     // The access the handle was opened with (file_map_* or event rights).
     std::uint32_t access = 0;
     // Run when the handle is closed, before the descriptor goes: the

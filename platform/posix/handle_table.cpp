@@ -31,6 +31,7 @@ void reset_fields(object_slot* slot) noexcept {
     slot->memory = nullptr;
     slot->memory_size = 0;
     slot->object_size = 0;
+    slot->checked_ns = 0;
     slot->access = 0;
     slot->on_close = nullptr;
     slot->device = 0;

@@ -16,12 +16,13 @@
 // Opening never blocks and never follows a link: a FIFO, a device, a link or
 // a file of another user under an object's name is no object (2).  Sizes are
 // checked before use, because touching a mapped page past the end of a file
-// raises SIGBUS: an event's page when it is opened and again before each
-// time it is touched; a mapping's size when it is opened, and a view never
-// covers more than that.  A file shrunk between the check and the touch
-// (a window of nanoseconds for an event, microseconds for a view) can still
-// raise it; only a process of the same user can do that, and it can end
-// the host in simpler ways.
+// raises SIGBUS: an event's page when it is opened, after every sleep on
+// it, and before any other touch unless it was checked within the last
+// millisecond; a mapping's size when it is opened, and a view never covers
+// more than that.  A file shrunk between the check and the touch (within a
+// millisecond for an event, microseconds for a view) can still raise it;
+// only a process of the same user can do that, and it can end the host in
+// simpler ways.
 //
 // Lifetime differs from Windows: there a name lives while any handle to the
 // object is open; here the handle that create_* returned removes the name
@@ -168,14 +169,30 @@ int release_pages(void* base, std::size_t size) {
 
 // ---------------------------------------------------------------- slots
 
+std::uint64_t monotonic_ns() {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
 // An event's page, once its file is known to hold all of it; nullptr and 6
 // when the file has been shrunk (or emptied and refilled) under it, or its
-// state is neither 0 nor 1, which no set or reset writes: a wait would
-// find it neither signalled nor asleep-able and spin.
-event_page* live_page(object_slot* slot) {
-    struct stat st {};
-    if (fstat(slot->fd, &st) != 0 || static_cast<std::size_t>(st.st_size) < sizeof(event_page) ||
-        page_of(slot)->magic != event_magic || shared_word(page_of(slot)->state).load() > 2) {
+// state is none that a set or reset writes: a wait would find it neither
+// signalled nor one to sleep on, and spin.  The size is looked at unless it
+// was within the last millisecond (the calls of one message on a handle
+// come that close), and always after a sleep, however short.
+event_page* live_page(object_slot* slot, bool after_sleep = false) {
+    constexpr std::uint64_t fresh_ns = 1000000;
+    std::uint64_t now = monotonic_ns();
+    if (after_sleep || now - slot->checked_ns >= fresh_ns) {
+        struct stat st {};
+        if (fstat(slot->fd, &st) != 0 || static_cast<std::size_t>(st.st_size) < sizeof(event_page)) {
+            set_last_error(err::invalid_handle);
+            return nullptr;
+        }
+        slot->checked_ns = now;
+    }
+    if (page_of(slot)->magic != event_magic || shared_word(page_of(slot)->state).load() > 2) {
         set_last_error(err::invalid_handle);
         return nullptr;
     }
@@ -276,6 +293,7 @@ std::uint32_t attach_object(object_slot* slot, unique_fd fd, const struct stat& 
     if (page == MAP_FAILED) return translate_errno(errno);
     slot->memory = page;
     slot->memory_size = sizeof(event_page);
+    slot->checked_ns = monotonic_ns();  // the size was just looked at
     return page_of(slot)->magic == event_magic ? 0 : err::invalid_handle;
 }
 
@@ -431,7 +449,7 @@ std::uint32_t wait_for_single_object(handle h, std::uint32_t timeout_ms) noexcep
         slept = true;
         // The file may have been shrunk during the sleep: its size is
         // checked before the page is touched again.
-        page = live_page(slot);
+        page = live_page(slot, true);
         if (page == nullptr) return wait_failed;
         if (error != 0 && error != ETIMEDOUT) {
             set_error_from_errno(error);

@@ -95,11 +95,31 @@ std::uint32_t register_window_message(const char* name) noexcept {
     return 0xC000 + hash % 0x4000;
 }
 
+namespace {
+
+// The address of the window probed last: a message probes and notifies the
+// same window three times.  Read and written under the probe's lock.
+hwnd32 last_window = 0;
+sockaddr_un last_address{};
+
+// The window's address, into *address; 0 or a Win32 code.  Called with the
+// probe socket held.
+std::uint32_t address_of(hwnd32 window, sockaddr_un* address) {
+    if (window != last_window || window == 0) {
+        if (std::uint32_t code = window_address(window, &last_address); code != 0) return code;
+        last_window = window;
+    }
+    *address = last_address;
+    return 0;
+}
+
+}  // namespace
+
 int is_window(hwnd32 window) noexcept {
-    sockaddr_un address{};
-    if (window == 0 || window_address(window, &address) != 0) return 0;
+    if (window == 0 || object_directory() < 0) return 0;
     probe_socket probe;
-    return probe.get() >= 0 &&
+    sockaddr_un address{};
+    return probe.get() >= 0 && address_of(window, &address) == 0 &&
            connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
@@ -107,16 +127,16 @@ int is_window(hwnd32 window) noexcept {
 // refused at once when its queue is full (1816, as a full Windows message
 // queue refuses a post).  A dead or unknown window fails with 1400.
 int send_notify_message(hwnd32 window, std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) noexcept {
-    sockaddr_un address{};
-    std::uint32_t code = window == 0 ? err::invalid_window_handle : window_address(window, &address);
+    std::uint32_t code = window == 0 ? err::invalid_window_handle : 0;
+    if (code == 0 && object_directory() < 0) code = get_last_error();
     if (code == err::file_not_found) code = err::invalid_window_handle;
     if (code == 0) {
         probe_socket probe;
+        sockaddr_un address{};
         std::uint32_t words[3] = {message, static_cast<std::uint32_t>(wparam), static_cast<std::uint32_t>(lparam)};
-        if (probe.get() < 0) {
-            code = translate_errno(errno);
-        } else if (sendto(probe.get(), words, sizeof words, MSG_DONTWAIT | MSG_NOSIGNAL,
-                          reinterpret_cast<const sockaddr*>(&address), sizeof address) != sizeof words) {
+        code = probe.get() < 0 ? translate_errno(errno) : address_of(window, &address);
+        if (code == 0 && sendto(probe.get(), words, sizeof words, MSG_DONTWAIT | MSG_NOSIGNAL,
+                                reinterpret_cast<const sockaddr*>(&address), sizeof address) != sizeof words) {
             if (errno == ENOENT || errno == ECONNREFUSED || errno == ENOTDIR) code = err::invalid_window_handle;
             else if (errno == EAGAIN) code = error_not_enough_quota;
             else code = translate_errno(errno);
